@@ -1,0 +1,128 @@
+// RImage_asSDLSurface: an RImage record shown as a pygame Surface over the
+// record's own pixel memory. Nothing is copied, so the cost of a call does not
+// depend on the image size.
+#include "module/module.h"
+#include "runtime/runtime.h"
+
+#include <array>
+#include <cstdint>
+
+namespace {
+
+struct pixel_format {
+    int bits_per_pixel;
+    uint32_t red_mask, green_mask, blue_mask, alpha_mask;
+};
+
+// Masks as SDL reads them on a little-endian machine: 0x000000ff is the
+// first byte of a pixel in memory.
+constexpr pixel_format red_first_24 = {24, 0x000000ff, 0x0000ff00, 0x00ff0000, 0};
+constexpr pixel_format blue_first_24 = {24, 0x00ff0000, 0x0000ff00, 0x000000ff, 0};
+constexpr pixel_format red_first_32 = {32, 0x000000ff, 0x0000ff00, 0x00ff0000, 0xff000000};
+constexpr pixel_format blue_first_32 = {32, 0x00ff0000, 0x0000ff00, 0x000000ff, 0xff000000};
+// SDL 2 refuses an 8-bit format with colour masks; grey is an indexed
+// surface instead, whose palette is set to the grey ramp.
+constexpr pixel_format grey_8 = {8, 0, 0, 0, 0};
+
+constexpr std::array<SDL_Color, 256> make_grey_ramp() {
+    std::array<SDL_Color, 256> ramp{};
+    for (int i = 0; i < 256; ++i) {
+        auto level = static_cast<uint8_t>(i);
+        ramp[i] = SDL_Color{level, level, level, 0xff};
+    }
+    return ramp;
+}
+
+constexpr std::array<SDL_Color, 256> grey_ramp = make_grey_ramp();
+
+// The record's format, or null when its depth or channels cannot be shown.
+const pixel_format *format_of(const RImage *record) {
+    if (record->depth != 8)
+        return nullptr;
+    if (record->channels == 1)
+        return &grey_8;
+    if (record->channels < 3)
+        return nullptr;
+    bool red_first = record->channel_order[0] == 'R';
+    if (record->channels == 4)
+        return red_first ? &red_first_32 : &blue_first_32;
+    if (record->channels == 3)
+        return red_first ? &red_first_24 : &blue_first_24;
+    return nullptr;
+}
+
+// Layouts whose drawing would touch memory outside the rows the record
+// claims, or that SDL 2 or pygame cannot handle. Some of these SDL refuses by
+// itself, depending on its version; refusing them here keeps the answer the
+// same under every SDL that pygame may ship.
+bool layout_is_drawable(const RImage *record, const pixel_format &format) {
+    if (record->width < 0 || record->height < 0)
+        return false;
+    int64_t row_bytes = int64_t{record->width} * (format.bits_per_pixel / 8);
+    if (record->width > 0 && record->height > 0 && record->row_stride < row_bytes)
+        return false;  // rows would overlap, or run backwards
+    if (!record->pixels && record->width > 0 && record->height > 0)
+        return false;  // pygame would write through the null address on the first draw
+    if (format.bits_per_pixel == 32 &&
+        (reinterpret_cast<uintptr_t>(record->pixels) % 4 != 0 || record->row_stride % 4 != 0))
+        return false;  // SDL's 32-bit fill and blend assume 4-byte aligned rows
+    return true;
+}
+
+}  // namespace
+
+SDL_Surface *image_to_sdl_surface(const RImage *record) {
+    const pixel_format *format = format_of(record);
+    if (!format || !layout_is_drawable(record, *format))
+        return nullptr;
+    SDL_Surface *surface = sdl_api.create_rgb_surface_from(
+        record->pixels, record->width, record->height, format->bits_per_pixel, record->row_stride,
+        format->red_mask, format->green_mask, format->blue_mask, format->alpha_mask);
+    if (!surface || format != &grey_8)
+        return surface;
+    // Each grey surface owns its palette, so a change to one Surface's
+    // palette leaves every other alone.
+    if (sdl_api.set_palette_colors(surface->format->palette, grey_ramp.data(), 0,
+                                   static_cast<int>(grey_ramp.size())) != 0) {
+        sdl_api.free_surface(surface);
+        return nullptr;
+    }
+    return surface;
+}
+
+PyObject *surface_from_image(const RImage *record) {
+    if (!record)
+        Py_RETURN_NONE;
+    auto construct = reinterpret_cast<pygame_surface_new>(pygame_api_slots[PYGAME_SURFACE_NEW_SLOT]);
+    if (!construct) {
+        PyErr_SetString(PyExc_RuntimeError,
+                        "pygame's surface constructor is missing: pygame.surface gave no C API");
+        return nullptr;
+    }
+    if (!sdl_api.create_rgb_surface_from) {
+        PyErr_SetString(PyExc_RuntimeError,
+                        "SDL_CreateRGBSurfaceFrom, SDL_SetPaletteColors or SDL_FreeSurface is "
+                        "missing from the SDL that pygame loaded");
+        return nullptr;
+    }
+    SDL_Surface *surface = image_to_sdl_surface(record);
+    if (!surface)
+        Py_RETURN_NONE;
+    // Owner 1: the Surface frees the SDL surface header; the pixels stay the record's.
+    return construct(surface, 1);
+}
+
+PyObject *image_as_sdl_surface_call(PyObject *, PyObject *args) {
+    PyObject *image;
+    // The common call skips the format parser; any other count goes through
+    // it for the interpreter's own argument error.
+    if (PyTuple_GET_SIZE(args) == 1)
+        image = PyTuple_GET_ITEM(args, 0);
+    else if (!PyArg_ParseTuple(args, "O:RImage_asSDLSurface", &image))
+        return nullptr;
+
+    void *record = nullptr;
+    if (object_to_pointer(image, &record, registered_types[0], CONVERT_RAISE) < 0)
+        return nullptr;
+    return surface_from_image(static_cast<const RImage *>(record));
+}

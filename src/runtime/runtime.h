@@ -1,0 +1,75 @@
+// Typed-pointer runtime: pointer texts, the registry of pointer types and the
+// conversions between Python objects and typed C addresses.
+//
+// A pointer text is "_", two lower-case hex digits for each byte of the
+// address in memory order, then the type tag ("_p_RImage"). The null pointer
+// is the text "NULL". All functions run under the interpreter's global lock;
+// the registry takes no lock of its own.
+#ifndef QUORVELC_RUNTIME_H
+#define QUORVELC_RUNTIME_H
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+// One pointer type, or one tag accepted for it. A type is declared as a
+// static array: entry 0 is its head, entries 1.. its equivalence list, and a
+// final entry with a null name ends the array.
+struct type_descriptor {
+    const char *name;                  // type tag, e.g. "_p_RImage"
+    void *(*converter)(void *);        // applied to an address accepted under this entry
+    const char *display_name;          // C declaration, e.g. "RImage *"
+    PyObject *client_data;             // Python class wrapping this type (borrowed), or null
+    void *reserved;                    // kept for layout; unused
+    type_descriptor *next;             // next entry of the equivalence list
+    type_descriptor *prev;             // head: previously registered head; entry: the one before
+};
+
+// Flags of object_to_pointer.
+enum : int {
+    CONVERT_RAISE = 1,   // raise TypeError on failure
+    CONVERT_DISOWN = 2,  // set the wrapper's `thisown` to 0 after success
+};
+
+// The module's declared types, in order, ended by a null row.
+extern type_descriptor *const initial_types[];
+// One registered head per row of initial_types, filled by register_initial_types.
+extern type_descriptor *registered_types[];
+// Most recently registered head; older heads follow through `prev`. Null at load.
+extern type_descriptor *type_list;
+
+// Registers the module's own types, once per process; later calls do nothing.
+void register_initial_types();
+
+// Registers a descriptor array and gives the head it now lives under. A name
+// registered before keeps its head: the old head's client data is copied into
+// array[0], and the array's equivalents go in front of the older ones.
+type_descriptor *register_type(type_descriptor *array);
+
+// Finds the equivalence entry of `descriptor` whose name equals the tag
+// (length-counted, so an embedded NUL never matches) and moves it to the front
+// of the list. Gives null without a match, for a null descriptor or an empty list.
+type_descriptor *check_type(const char *tag, Py_ssize_t tag_length, type_descriptor *descriptor);
+
+// Applies the entry's converter, if the entry exists and has one.
+void *cast_pointer(type_descriptor *entry, void *address);
+
+// Decodes `count` bytes from 2 x count characters of `text` (which must hold
+// that many) into `out` and gives the position after them. Only '0'-'9' and
+// 'a'-'f' are digits; any other character leaves the running byte as it was.
+// A count of 0 or less consumes nothing.
+const char *unpack_hex(const char *text, unsigned char *out, int count);
+
+// Encodes `count` bytes as 2 x count lower-case hex characters at `out` and
+// gives the position after them. A count of 0 or less writes nothing.
+char *pack_hex(char *out, const unsigned char *bytes, int count);
+
+// Converts a pointer text, or an object whose `this` holds one, into an
+// address. None and "NULL" give the null address. With a descriptor the tag
+// must be one of its equivalents; without one any tag is accepted.
+// Gives 0 on success, -1 on failure. With CONVERT_RAISE a failure raises
+// TypeError ("Type error. Expected <name>" or "Expected a pointer"); without
+// it, no error of its own is set (an error of the `this` lookup stays set).
+// A missing object (null) gives 0 and leaves *out untouched.
+int object_to_pointer(PyObject *object, void **out, type_descriptor *descriptor, int flags);
+
+#endif
