@@ -1,5 +1,6 @@
 // Module creation, the method table and the copy of pygame's C-API entries.
 #include "module/module.h"
+#include "namespace/namespace.h"
 #include "runtime/runtime.h"
 
 void *pygame_api_slots[PYGAME_API_SLOT_COUNT];
@@ -53,31 +54,30 @@ void copy_capsule_entries(PyObject *module, const pygame_api_source &source) {
 int import_pygame_apis() {
     int status = 0;
     for (const pygame_api_source &source : pygame_api_sources) {
-        // An import cannot run while an error is pending: set the earlier
-        // failure aside, and let this import's own failure replace it.
-        PyObject *type, *value, *traceback;
-        PyErr_Fetch(&type, &value, &traceback);
+        // An import cannot run while an error is pending: an earlier failure
+        // is set aside, and this import's own failure replaces it.
+        pending_error earlier = set_error_aside();
         PyObject *module = PyImport_ImportModule(source.module_name);
-        if (!module) {
-            Py_XDECREF(type);
-            Py_XDECREF(value);
-            Py_XDECREF(traceback);
+        if (module) {
+            copy_capsule_entries(module, source);
+            Py_DECREF(module);
+        } else {
             status = -1;
-            continue;
         }
-        copy_capsule_entries(module, source);
-        Py_DECREF(module);
-        PyErr_Restore(type, value, traceback);
+        restore_error_unless_newer(earlier);
     }
     find_sdl_entry_points(pygame_api_slots[PYGAME_SURFACE_NEW_SLOT]);
     return status;
 }
 
 PyObject *initialise_module() {
+    if (create_link_object() < 0)
+        return nullptr;
     PyObject *module = PyModule_Create(&module_definition);
     if (!module)
         return nullptr;
     register_initial_types();
+    install_constants(PyModule_GetDict(module), module_constants);
     import_pygame_apis();
     if (PyErr_Occurred()) {
         Py_DECREF(module);

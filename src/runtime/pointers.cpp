@@ -1,7 +1,8 @@
-// Conversion of Python objects (pointer texts and their wrappers) into
-// typed C addresses.
+// Conversions between Python objects (pointer texts and their wrappers) and
+// typed C addresses, both ways.
 #include "runtime/runtime.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -105,4 +106,61 @@ int object_to_pointer(PyObject *object, void **out, type_descriptor *descriptor,
     if (status == 0 && wrapped && (flags & CONVERT_DISOWN))
         set_thisown(object, 0);
     return status;
+}
+
+namespace {
+
+// "_" + hex digits of the bytes + tag, as a new str (or null with the error
+// set). Texts are put together on the stack; only a tag too long for that
+// buffer takes the heap, so nothing is ever written past a buffer.
+PyObject *make_pointer_text(const unsigned char *bytes, int count, const char *tag) {
+    char stack_buffer[1024];
+    size_t tag_length = std::strlen(tag);
+    size_t length = 1 + 2 * static_cast<size_t>(count) + tag_length;
+    char *buffer = stack_buffer;
+    if (length > sizeof stack_buffer) {
+        buffer = static_cast<char *>(std::malloc(length));
+        if (!buffer)
+            return PyErr_NoMemory();
+    }
+    buffer[0] = '_';
+    char *end = pack_hex(buffer + 1, bytes, count);
+    std::memcpy(end, tag, tag_length);
+    PyObject *text = PyUnicode_FromStringAndSize(buffer, static_cast<Py_ssize_t>(length));
+    if (buffer != stack_buffer)
+        std::free(buffer);
+    return text;
+}
+
+}  // namespace
+
+PyObject *pointer_to_object(void *address, type_descriptor *descriptor, int own) {
+    if (!address)
+        Py_RETURN_NONE;
+    PyObject *text = make_pointer_text(reinterpret_cast<const unsigned char *>(&address),
+                                       static_cast<int>(sizeof address), descriptor->name);
+    if (!text || !descriptor->client_data)
+        return text;
+
+    PyObject *arguments = PyTuple_Pack(1, text);
+    if (!arguments) {
+        Py_DECREF(text);
+        return nullptr;
+    }
+    PyObject *instance = PyObject_CallObject(descriptor->client_data, arguments);
+    Py_DECREF(arguments);
+    if (!instance)
+        return text;  // the plain text, while the class call's error stays set
+    Py_DECREF(text);
+    if (own)
+        set_thisown(instance, 1);
+    return instance;
+}
+
+PyObject *packed_to_object(const void *bytes, int size, type_descriptor *descriptor) {
+    // Counted in 64 bits: twice a large int size must not wrap.
+    if (size < 0 || 2 * int64_t{size} + 1 + static_cast<int64_t>(std::strlen(descriptor->name)) >
+                        PACKED_TEXT_LIMIT)
+        return nullptr;
+    return make_pointer_text(static_cast<const unsigned char *>(bytes), size, descriptor->name);
 }

@@ -72,4 +72,29 @@ char *pack_hex(char *out, const unsigned char *bytes, int count);
 // A missing object (null) gives 0 and leaves *out untouched.
 int object_to_pointer(PyObject *object, void **out, type_descriptor *descriptor, int flags);
 
+// Writes the pointer text of `address` under the descriptor's tag. A null
+// address gives None. With client data (a Python class) the class is called
+// with the text and its instance is returned, with `thisown` set to 1 when
+// `own` is set. Gives a new reference or null with the error set, except that
+// a failing class call gives the plain text with the call's error still set.
+PyObject *pointer_to_object(void *address, type_descriptor *descriptor, int own);
+
+// Longest packed-data text: 495 bytes under "_p_RImage" still fit.
+constexpr int PACKED_TEXT_LIMIT = 1000;
+
+// Writes `size` bytes as a packed-data text under the descriptor's tag: a new
+// reference to a str. Gives null WITHOUT an error when the size is negative or
+// the text would pass PACKED_TEXT_LIMIT characters; null with the error set
+// when the string cannot be made.
+PyObject *packed_to_object(const void *bytes, int size, type_descriptor *descriptor);
+
+// An error set aside so that more work can run (an import, a call) without
+// a pending exception. Restoring keeps the newer error when that work failed,
+// so the most recent failure is the one that stands.
+struct pending_error {
+    PyObject *type, *value, *traceback;  // owned
+};
+pending_error set_error_aside();
+void restore_error_unless_newer(pending_error error);
+
 #endif
