@@ -1,0 +1,104 @@
+"""RImage records in memory that the tests own, laid out as Quorvelc reads
+them on 64-bit, and the pointer texts that name them.
+
+Imports nothing but ctypes, so subprocesses that run with a fake pygame can
+use it too.
+"""
+import ctypes
+
+TAG = "_p_RImage"
+CANARY = 0xAB  # every byte of a new pixel buffer, padding included
+
+
+class RImage(ctypes.Structure):
+    _fields_ = [
+        ("unread_0", ctypes.c_int * 2),
+        ("channels", ctypes.c_int),
+        ("unread_1", ctypes.c_int),
+        ("depth", ctypes.c_int),
+        ("unread_2", ctypes.c_char * 4),
+        ("channel_order", ctypes.c_char * 4),
+        ("unread_3", ctypes.c_int * 3),
+        ("width", ctypes.c_int),
+        ("height", ctypes.c_int),
+        ("unread_4", ctypes.c_void_p * 4),
+        ("unread_5", ctypes.c_int),
+        ("pixels", ctypes.c_void_p),
+        ("row_stride", ctypes.c_int),
+    ]
+
+
+assert ctypes.sizeof(ctypes.c_void_p) == 8, "these records follow the 64-bit layout"
+for _name, _offset in {
+    "channels": 8, "depth": 16, "channel_order": 24, "width": 40,
+    "height": 44, "unread_4": 48, "unread_5": 80, "pixels": 88, "row_stride": 96,
+}.items():
+    assert getattr(RImage, _name).offset == _offset, (_name, getattr(RImage, _name).offset)
+
+
+def pointer_text(address, tag=TAG):
+    """The pointer text of `address`: '_', its 8 bytes in memory order, the tag."""
+    return "_" + address.to_bytes(8, "little").hex() + tag
+
+
+class Record:
+    """An RImage with a pixel buffer of its own.
+
+    Keep the Record alive for as long as any Surface made from it is used.
+    `pixel_offset` is added to a 16-byte aligned start, so the pixel address
+    is a multiple of 4 exactly when the offset is.
+    """
+
+    def __init__(self, width, height, channels=3, depth=8, order=b"BGR",
+                 row_stride=None, pixel_offset=0, null_pixels=False):
+        self.bytes_per_pixel = max(channels, 1)
+        if row_stride is None:
+            row_stride = width * self.bytes_per_pixel
+        self.width, self.height, self.row_stride = width, height, row_stride
+        self.size = row_stride * height
+        self._buffer = ctypes.create_string_buffer(self.size + 32)
+        start = (ctypes.addressof(self._buffer) + 15) // 16 * 16 + pixel_offset
+        self.pixel_address = start
+        self.memory = (ctypes.c_ubyte * self.size).from_address(start)
+        ctypes.memset(start, CANARY, self.size)
+
+        self.image = image = RImage()
+        # Fields the module must not read hold values that would be refused
+        # if read in place of the real ones (pointer-sized ones stay null).
+        image.unread_0[:] = (-1, -1)
+        image.unread_1 = -1
+        image.unread_2 = b"\xff" * 4
+        image.unread_3[:] = (-1, -1, -1)
+        image.channels = channels
+        image.depth = depth
+        image.channel_order = order
+        image.width = width
+        image.height = height
+        image.pixels = None if null_pixels else start
+        image.row_stride = row_stride
+
+    @property
+    def address(self):
+        return ctypes.addressof(self.image)
+
+    @property
+    def text(self):
+        return pointer_text(self.address)
+
+    def offset(self, x, y):
+        return y * self.row_stride + x * self.bytes_per_pixel
+
+    def read(self, x, y, count=None):
+        start = self.offset(x, y)
+        return bytes(self.memory[start:start + (count or self.bytes_per_pixel)])
+
+    def write(self, x, y, data):
+        start = self.offset(x, y)
+        self.memory[start:start + len(data)] = list(data)
+
+
+class Wrapper:
+    """A wrapping object: its `this` attribute holds the pointer text."""
+
+    def __init__(self, this):
+        self.this = this
