@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Builds and installs Quorvelc into a virtual environment, then runs
+# examples/demo.py, which draws with pygame straight into four RImage records
+# and saves the result as a PNG. Headless unless `--window` is passed.
+#
+# Settings (environment variables):
+#   QUORVELC_VENV      virtual environment to use or create   (default: ./.venv)
+#   QUORVELC_PYGAME    pygame flavour: pygame or pygame-ce    (default: pygame)
+#   QUORVELC_PYTHON    interpreter that creates the venv      (default: python3)
+#   QUORVELC_DEMO_OUT  where the PNG goes                     (default: ./demo.png)
+# Arguments are handed to examples/demo.py, e.g. `scripts/demo.sh --window`.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+venv="${QUORVELC_VENV:-$root/.venv}"
+flavour="${QUORVELC_PYGAME:-pygame}"
+python="${QUORVELC_PYTHON:-python3}"
+out="${QUORVELC_DEMO_OUT:-$root/demo.png}"
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-${QUORVELC_JOBS:-$(getconf _NPROCESSORS_ONLN 2>/dev/null || echo 2)}}"
+
+section() { printf '\n==== %s ====\n' "$*"; }
+fail() { printf 'demo.sh: %s\n' "$*" >&2; exit 1; }
+
+case "$flavour" in
+    pygame) other=pygame-ce ;;
+    pygame-ce) other=pygame ;;
+    *) fail "QUORVELC_PYGAME must be 'pygame' or 'pygame-ce', not '$flavour'" ;;
+esac
+
+# An --out among the arguments wins over QUORVELC_DEMO_OUT (argparse keeps the last).
+args=("$@")
+for ((i = 0; i < ${#args[@]}; i++)); do
+    case "${args[i]}" in
+        --out=*) out="${args[i]#--out=}" ;;
+        --out) [ $((i + 1)) -lt ${#args[@]} ] && out="${args[i + 1]}" ;;
+    esac
+done
+
+section "Python environment ($venv, $flavour)"
+if [ ! -x "$venv/bin/python" ]; then
+    echo "creating $venv"
+    "$python" -m venv "$venv"
+fi
+py="$venv/bin/python"
+"$py" --version
+# pygame and pygame-ce install the same `pygame` package: never keep both.
+if "$py" -m pip show --quiet "$other" >/dev/null 2>&1; then
+    echo "removing $other (it would clash with $flavour)"
+    "$py" -m pip uninstall --yes "$other"
+fi
+
+section "Build and install Quorvelc[$flavour]"
+"$py" -m pip install ".[$flavour]"
+
+section "Run examples/demo.py"
+rm -f "$out"
+"$py" examples/demo.py --out "$out" "$@"
+
+[ -s "$out" ] || fail "the demo wrote no image at $out"
+section "Done"
+echo "Demo image: $(cd "$(dirname "$out")" && pwd)/$(basename "$out")"

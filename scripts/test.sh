@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Builds Quorvelc and runs every test: the native GoogleTest suite (through
+# CTest) and the Python suite (pytest). Does its own set-up on a fresh Debian
+# machine: installs libgtest-dev when it is missing, creates a virtual
+# environment and installs the project into it.
+#
+# Settings (environment variables):
+#   QUORVELC_VENV       virtual environment to use or create   (default: ./.venv)
+#   QUORVELC_PYGAME     pygame flavour: pygame or pygame-ce    (default: pygame)
+#   QUORVELC_PYTHON     interpreter that creates the venv      (default: python3)
+#   QUORVELC_BUILD_DIR  build tree of the native tests         (default: ./build/native)
+#   QUORVELC_JOBS       parallel compile jobs                  (default: number of CPUs)
+# Arguments are handed to pytest, e.g. `scripts/test.sh -k masks -v`.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+venv="${QUORVELC_VENV:-$root/.venv}"
+flavour="${QUORVELC_PYGAME:-pygame}"
+python="${QUORVELC_PYTHON:-python3}"
+build_dir="${QUORVELC_BUILD_DIR:-$root/build/native}"
+jobs="${QUORVELC_JOBS:-$(getconf _NPROCESSORS_ONLN 2>/dev/null || echo 2)}"
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$jobs}"
+
+section() { printf '\n==== %s ====\n' "$*"; }
+fail() { printf 'test.sh: %s\n' "$*" >&2; exit 1; }
+
+case "$flavour" in
+    pygame) other=pygame-ce ;;
+    pygame-ce) other=pygame ;;
+    *) fail "QUORVELC_PYGAME must be 'pygame' or 'pygame-ce', not '$flavour'" ;;
+esac
+
+section "System packages"
+if dpkg-query -W -f='${Status}' libgtest-dev 2>/dev/null | grep -q 'install ok installed'; then
+    echo "libgtest-dev is installed"
+else
+    sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        command -v sudo >/dev/null || fail "libgtest-dev is missing; install it as root (apt-get install libgtest-dev)"
+        sudo=(sudo)
+    fi
+    echo "installing libgtest-dev"
+    "${sudo[@]}" apt-get update
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends libgtest-dev
+fi
+
+section "Python environment ($venv, $flavour)"
+if [ ! -x "$venv/bin/python" ]; then
+    echo "creating $venv"
+    "$python" -m venv "$venv"
+fi
+py="$venv/bin/python"
+"$py" --version
+# pygame and pygame-ce install the same `pygame` package: never keep both.
+if "$py" -m pip show --quiet "$other" >/dev/null 2>&1; then
+    echo "removing $other (it would clash with $flavour)"
+    "$py" -m pip uninstall --yes "$other"
+fi
+
+section "Build and install Quorvelc[$flavour,test]"
+"$py" -m pip install ".[$flavour,test]"
+
+section "Native tests: build ($build_dir)"
+cmake -S "$root" -B "$build_dir" -G Ninja \
+    -DCMAKE_BUILD_TYPE=Debug \
+    -DPython_EXECUTABLE="$py" \
+    -DQUORVELC_NATIVE_TESTS=ON
+cmake --build "$build_dir" -j "$jobs"
+
+section "Native tests: run"
+native_status=0
+ctest --test-dir "$build_dir" --output-on-failure --no-tests=error || native_status=$?
+# A GoogleTest executable that holds no test passes; count it as a failure,
+# like pytest's "no tests collected".
+native_exe="$build_dir/quorvelc_native_tests"
+if [ "$native_status" -eq 0 ] && [ -x "$native_exe" ]; then
+    native_list="$("$native_exe" --gtest_list_tests)" || native_status=$?
+    if [ "$native_status" -eq 0 ] && ! grep -q '^  ' <<<"$native_list"; then
+        echo "the native test executable holds no tests: counted as a failure" >&2
+        native_status=1
+    fi
+fi
+
+section "Python tests"
+python_status=0
+# tests import the installed module, never a build tree; no screen is needed.
+SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy "$py" -m pytest tests/python "$@" || python_status=$?
+if [ "$python_status" -eq 5 ]; then
+    echo "pytest collected no tests: counted as a failure" >&2
+fi
+
+section "Summary"
+echo "native tests: $([ "$native_status" -eq 0 ] && echo passed || echo "FAILED (ctest exit $native_status)")"
+echo "python tests: $([ "$python_status" -eq 0 ] && echo passed || echo "FAILED (pytest exit $python_status)")"
+if [ "$native_status" -ne 0 ] || [ "$python_status" -ne 0 ]; then
+    exit 1
+fi
