@@ -1,8 +1,10 @@
 """Draw with pygame straight into RImage records, then save the result as a PNG.
 
-The demo owns four RImage records (grey, RGB, BGR and BGRA) built with ctypes
-over pixel buffers it allocates itself. Quorvelc.RImage_asSDLSurface turns each
-record into a pygame Surface that shows the record's own memory. The demo then
+The demo owns RImage records built with ctypes over pixel buffers it allocates
+itself. Quorvelc.RImage_asSDLSurface turns each record into a pygame Surface
+that shows the record's own memory.
+
+Still mode (the default) uses four records (grey, RGB, BGR and BGRA). It
 
   * paints a gradient into each record through ctypes and reads it back
     through the Surface (writes to the record show in the Surface);
@@ -10,13 +12,24 @@ record into a pygame Surface that shows the record's own memory. The demo then
     back through ctypes (writes through the Surface change the record);
   * composes the four Surfaces side by side and saves a PNG.
 
-Runs headless (SDL's dummy video driver) unless --window is given and a
-display is available.
+Live mode (--live) animates one record: every frame, Python writes new pixels
+into the record's own memory through a memoryview of its buffer, and the
+window shows them by blitting the record's one Surface, made once, with a
+frame counter on top. It checks each frame that the record's bytes changed and
+that the window shows them, prints the frame count and a checksum of all the
+frames, and saves the last frame as a PNG.
 
-    python examples/demo.py                 # writes demo.png
+Runs headless (SDL's dummy video driver) unless --window or --live is given
+and a display is available.
+
+    python examples/demo.py                      # writes demo.png
     python examples/demo.py --out /tmp/x.png
-    python examples/demo.py --window        # also shows it in a window
+    python examples/demo.py --window             # also shows it in a window
+    python examples/demo.py --live               # animates until the window is closed
+    python examples/demo.py --live --frames 60   # runs 60 frames, then exits
 """
+
+from __future__ import annotations
 
 import argparse
 import colorsys
@@ -25,8 +38,19 @@ import math
 import os
 import sys
 import time
+import zlib
+from typing import Callable, List, Optional, Sequence, Tuple
+
+os.environ.setdefault("PYGAME_HIDE_SUPPORT_PROMPT", "1")
+
+import pygame  # noqa: E402  (after the variable above, which hides pygame's banner)
+
+import Quorvelc  # noqa: E402
 
 POINTER_SIZE = ctypes.sizeof(ctypes.c_void_p)
+
+RGBA = Tuple[int, int, int, int]
+Point = Tuple[int, int]
 
 
 class RImage(ctypes.Structure):
@@ -61,7 +85,7 @@ for _name, _offset in EXPECTED_OFFSETS[POINTER_SIZE].items():
     assert getattr(RImage, _name).offset == _offset, (_name, _offset)
 
 
-def pointer_text(address):
+def pointer_text(address: int) -> str:
     """The pointer text of the RImage at `address`: '_', the pointer's bytes in
     memory order as lower-case hex, then the type tag."""
     return "_" + address.to_bytes(POINTER_SIZE, sys.byteorder).hex() + "_p_RImage"
@@ -77,7 +101,8 @@ class OwnedImage:
 
     PADDING = 0xA5  # marks the bytes between rows; nothing should touch them
 
-    def __init__(self, width, height, channels, channel_order, depth=8):
+    def __init__(self, width: int, height: int, channels: int, channel_order: bytes,
+                 depth: int = 8) -> None:
         self.channels = channels
         # Rows start on 4-byte boundaries, as many image libraries lay them
         # out; for 1 and 3 channels that leaves a few padding bytes per row.
@@ -100,22 +125,22 @@ class OwnedImage:
         self.this = pointer_text(ctypes.addressof(self.record))
 
     @property
-    def width(self):
-        return self.record.width
+    def width(self) -> int:
+        return int(self.record.width)
 
     @property
-    def height(self):
-        return self.record.height
+    def height(self) -> int:
+        return int(self.record.height)
 
-    def pixel_bytes(self, x, y):
+    def pixel_bytes(self, x: int, y: int) -> bytes:
         """The bytes of pixel (x, y), read from the record's memory through ctypes."""
         offset = y * self.row_stride + x * self.channels
         return ctypes.string_at(self.address + offset, self.channels)
 
-    def snapshot(self):
+    def snapshot(self) -> bytes:
         return ctypes.string_at(self.address, self.size)
 
-    def padding_untouched(self):
+    def padding_untouched(self) -> bool:
         data = self.snapshot()
         used = self.width * self.channels
         pad = bytes([self.PADDING]) * (self.row_stride - used)
@@ -128,39 +153,40 @@ class OwnedImage:
 W, H = 190, 140
 
 
-def clamp(value):
+def clamp(value: float) -> int:
     return max(0, min(255, int(value)))
 
 
-def grey_paint(x, y):
+def grey_paint(x: int, y: int) -> RGBA:
     r = math.hypot(x - 0.68 * W, y - 0.55 * H)  # ripples around the disc drawn later
     v = clamp(210 - 0.9 * r + 26 * math.cos(r / 5.0))
     return v, v, v, 255
 
 
-def rgb_paint(x, y):
+def rgb_paint(x: int, y: int) -> RGBA:
     r = 255 * x / (W - 1)
     g = 255 * y / (H - 1)
     return clamp(r), clamp(g), clamp(230 - r / 2), 255
 
 
-def _mix(a, b, t):
+def _mix(a: Sequence[float], b: Sequence[float], t: float) -> Tuple[float, ...]:
     return tuple(p + (q - p) * t for p, q in zip(a, b))
 
 
-def bgr_paint(x, y):
+def bgr_paint(x: int, y: int) -> RGBA:
     t = y / (H - 1)
     top, middle, low = (36, 28, 96), (236, 104, 92), (255, 196, 120)
     c = _mix(top, middle, t / 0.6) if t < 0.6 else _mix(middle, low, (t - 0.6) / 0.4)
     return clamp(c[0]), clamp(c[1]), clamp(c[2]), 255
 
 
-def bgra_paint(x, y):
+def bgra_paint(x: int, y: int) -> RGBA:
     r, g, b = colorsys.hsv_to_rgb((0.45 + 0.5 * x / W) % 1.0, 0.6, 1.0)
     return clamp(255 * r), clamp(255 * g), clamp(255 * b), clamp(255 - 200 * y / (H - 1))
 
 
-def star(cx, cy, outer, inner, points=5):
+def star(cx: float, cy: float, outer: float, inner: float,
+         points: int = 5) -> List[Tuple[float, float]]:
     corners = []
     for i in range(points * 2):
         radius = outer if i % 2 == 0 else inner
@@ -169,7 +195,7 @@ def star(cx, cy, outer, inner, points=5):
     return corners
 
 
-def grey_draw(pygame, surface):
+def grey_draw(surface: pygame.Surface) -> Point:
     centre = (int(W * 0.68), int(H * 0.55))
     pygame.draw.circle(surface, (255, 255, 255), centre, 34)
     pygame.draw.circle(surface, (0, 0, 0), centre, 34, 4)
@@ -178,7 +204,7 @@ def grey_draw(pygame, surface):
     return centre
 
 
-def rgb_draw(pygame, surface):
+def rgb_draw(surface: pygame.Surface) -> Point:
     centre = (W // 2, H // 2)
     corners = star(centre[0], centre[1], 52, 22)
     pygame.draw.polygon(surface, (255, 232, 90), corners)
@@ -186,7 +212,7 @@ def rgb_draw(pygame, surface):
     return centre
 
 
-def bgr_draw(pygame, surface):
+def bgr_draw(surface: pygame.Surface) -> Point:
     centre = (W // 2, int(H * 0.58))
     pygame.draw.circle(surface, (255, 240, 180), centre, 24)
     hills = [(0, H), (0, int(H * 0.8)), (W // 4, int(H * 0.72)), (W // 2, int(H * 0.82)),
@@ -195,15 +221,18 @@ def bgr_draw(pygame, surface):
     return centre
 
 
-def bgra_draw(pygame, surface):
+def bgra_draw(surface: pygame.Surface) -> Point:
     card = pygame.Rect(18, 18, 86, 56)
     pygame.draw.rect(surface, (255, 255, 255, 255), card, border_radius=10)
     pygame.draw.circle(surface, (24, 20, 60, 255), (int(W * 0.7), int(H * 0.62)), 30, 6)
     return card.center
 
 
+Painter = Callable[[int, int], RGBA]
+Drawer = Callable[[pygame.Surface], Point]
+
 # name, channels, channel order, how it is passed, painter, drawer
-PICTURES = [
+PICTURES: List[Tuple[str, int, bytes, str, Painter, Drawer]] = [
     ("grey", 1, b"GRAY", "wrapper", grey_paint, grey_draw),
     ("RGB", 3, b"RGB", "text", rgb_paint, rgb_draw),
     ("BGR", 3, b"BGR", "wrapper", bgr_paint, bgr_draw),
@@ -211,7 +240,7 @@ PICTURES = [
 ]
 
 
-def encode(rgba, channels, order):
+def encode(rgba: Sequence[int], channels: int, order: bytes) -> bytes:
     """The bytes one pixel of colour `rgba` occupies in a record of this format."""
     r, g, b, a = rgba
     if channels == 1:
@@ -221,7 +250,7 @@ def encode(rgba, channels, order):
     return bytes(colour + [a] if channels == 4 else colour)
 
 
-def paint_record(image, order, paint):
+def paint_record(image: OwnedImage, order: bytes, paint: Painter) -> None:
     """Writes a picture into the record's memory through ctypes, row by row."""
     used = image.width * image.channels
     for y in range(image.height):
@@ -232,17 +261,29 @@ def paint_record(image, order, paint):
 
 # ---------------------------------------------------------------- running it
 
-def parse_args():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--out", default="demo.png", help="PNG to write (default: demo.png)")
+def parse_args() -> argparse.Namespace:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0] if __doc__ else None)
+    parser.add_argument("--out", default="demo.png",
+                        help="PNG to write (default: demo.png); with --live, the last frame")
     parser.add_argument("--window", action="store_true",
                         help="also show the result in a window, when a display exists")
     parser.add_argument("--seconds", type=float, default=5.0,
                         help="how long the window stays open; 0 waits until it is closed")
-    return parser.parse_args()
+    parser.add_argument("--live", action="store_true",
+                        help="animate a record in a window (headless without a display)")
+    parser.add_argument("--frames", type=int, default=0,
+                        help="with --live: stop after this many frames (default: run until "
+                             f"the window is closed; {HEADLESS_FRAMES} when headless)")
+    parser.add_argument("--no-font", action="store_true",
+                        help="with --live: draw the frame counter with rectangles even when "
+                             "pygame.font works")
+    args = parser.parse_args()
+    if args.frames < 0:
+        parser.error("--frames must be 0 or more")
+    return args
 
 
-def display_available():
+def display_available() -> bool:
     if not sys.platform.startswith("linux"):
         return True
     return bool(os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY"))
@@ -252,38 +293,44 @@ class DemoFailure(Exception):
     pass
 
 
-def check(condition, message):
+def check(condition: bool, message: str) -> None:
     if not condition:
         raise DemoFailure(message)
 
 
-def hexbytes(data):
+def hexbytes(data: bytes) -> str:
     return " ".join(f"{b:02x}" for b in data)
 
 
-def show_refusals(Quorvelc):
+def show_refusals() -> None:
     print("\nWhat the module refuses:")
     deep = OwnedImage(8, 8, 3, b"RGB", depth=16)
     two = OwnedImage(8, 8, 2, b"RG")
-    for label, argument in [("a 16-bit-per-channel record", deep),
-                            ("a 2-channel record", two),
-                            ("None", None),
-                            ('"NULL"', "NULL")]:
+    refused: List[Tuple[str, str | OwnedImage | None]] = [
+        ("a 16-bit-per-channel record", deep),
+        ("a 2-channel record", two),
+        ("None", None),
+        ('"NULL"', "NULL"),
+    ]
+    for label, argument in refused:
         result = Quorvelc.RImage_asSDLSurface(argument)
         check(result is None, f"{label} gave {result!r}, expected None")
         print(f"  {label:<36} -> None")
     wrong_tag = deep.this.replace("_p_RImage", "_p_RPoint")
-    for label, argument in [("a pointer text tagged _p_RPoint", wrong_tag),
-                            ("the integer 42", 42)]:
+    wrong: List[Tuple[str, object]] = [("a pointer text tagged _p_RPoint", wrong_tag),
+                                       ("the integer 42", 42)]
+    for label, value in wrong:
         try:
-            Quorvelc.RImage_asSDLSurface(argument)
+            # A type checker rejects the integer too; the module must as well.
+            Quorvelc.RImage_asSDLSurface(value)  # type: ignore[arg-type]
         except TypeError as error:
             print(f"  {label:<36} -> TypeError: {error}")
         else:
             raise DemoFailure(f"{label} raised no TypeError")
 
 
-def compose(pygame, surfaces, font):
+def compose(surfaces: List[Tuple[str, pygame.Surface]],
+            font: Optional[pygame.font.Font]) -> pygame.Surface:
     margin, caption = 16, 22 if font else 0
     title = 30 if font else 0
     width = len(surfaces) * (W + margin) + margin
@@ -308,19 +355,18 @@ def compose(pygame, surfaces, font):
     return canvas
 
 
-def optional_font(pygame):
+def optional_font(size: int = 22) -> Optional[pygame.font.Font]:
     # Labels are decoration: pygame.font can be missing from a build, or fail
     # to start, and the demo goes on without text then.
     try:
-        import pygame.font
         pygame.font.init()
-        return pygame.font.Font(None, 22)
+        return pygame.font.Font(None, size)
     except Exception as error:  # ImportError, NotImplementedError, pygame.error
-        print(f"(no labels: pygame.font is unavailable: {error})")
+        print(f"(no text: pygame.font is unavailable: {error})")
         return None
 
 
-def show_window(pygame, canvas, seconds):
+def show_window(canvas: pygame.Surface, seconds: float) -> None:
     pygame.display.init()
     screen = pygame.display.set_mode(canvas.get_size())
     pygame.display.set_caption("Quorvelc demo")
@@ -329,43 +375,33 @@ def show_window(pygame, canvas, seconds):
     deadline = time.monotonic() + seconds if seconds > 0 else None
     clock = pygame.time.Clock()
     while deadline is None or time.monotonic() < deadline:
-        if any(event.type == pygame.QUIT or
-               (event.type == pygame.KEYDOWN and event.key == pygame.K_ESCAPE)
-               for event in pygame.event.get()):
+        if quit_requested():
             break
         clock.tick(30)
     pygame.display.quit()
 
 
-def main():
-    args = parse_args()
-    window = args.window and display_available()
-    if args.window and not window:
-        print("--window: no display found, running headless")
-    # Must be set before pygame is imported (importing Quorvelc imports it).
-    if not window:
-        os.environ["SDL_VIDEODRIVER"] = "dummy"
-    os.environ.setdefault("PYGAME_HIDE_SUPPORT_PROMPT", "1")
+def quit_requested() -> bool:
+    return any(event.type == pygame.QUIT or
+               (event.type == pygame.KEYDOWN and event.key == pygame.K_ESCAPE)
+               for event in pygame.event.get())
 
-    import pygame
-    import Quorvelc
 
-    print(f"pygame {pygame.version.ver} (SDL {'.'.join(map(str, pygame.get_sdl_version()))}), "
-          f"{POINTER_SIZE * 8}-bit pointers, RImage record of {ctypes.sizeof(RImage)} bytes")
-
+def still(args: argparse.Namespace, window: bool) -> int:
     # The records and their pixel buffers must stay alive for as long as any
     # Surface made from them is used: a Surface shows the buffer's memory
     # directly and holds no reference to the record or the buffer. Were an
     # OwnedImage freed first, drawing into or blitting its Surface would touch
     # freed memory. `images` keeps them until the Surfaces are gone.
-    images = []
-    surfaces = []
+    images: List[OwnedImage] = []
+    surfaces: List[Tuple[str, pygame.Surface]] = []
     for name, channels, order, passed_as, paint, draw in PICTURES:
         image = OwnedImage(W, H, channels, order)
         images.append(image)
-        argument = image if passed_as == "wrapper" else image.this
+        argument: str | OwnedImage = image if passed_as == "wrapper" else image.this
         surface = Quorvelc.RImage_asSDLSurface(argument)
-        check(surface is not None, f"{name}: RImage_asSDLSurface gave None")
+        if surface is None:
+            raise DemoFailure(f"{name}: RImage_asSDLSurface gave None")
         surfaces.append((name, surface))
 
         print(f"\n{name}: passed as {'a wrapper with this=' if passed_as == 'wrapper' else 'the text '}"
@@ -389,7 +425,7 @@ def main():
 
         # Surface -> record: draw with pygame, read the record's bytes through ctypes
         before = image.snapshot()
-        spot = draw(pygame, surface)
+        spot = draw(surface)
         spot_before = before[spot[1] * image.row_stride + spot[0] * channels:][:channels]
         after = image.snapshot()
         changed = sum(1 for a, b in zip(before, after) if a != b)
@@ -404,21 +440,176 @@ def main():
         if image.row_stride > W * channels:
             print(f"  the {image.row_stride - W * channels} padding bytes after each row are untouched")
 
-    show_refusals(Quorvelc)
+    show_refusals()
 
-    font = optional_font(pygame)
-    canvas = compose(pygame, surfaces, font)
+    font = optional_font()
+    canvas = compose(surfaces, font)
     out = os.path.abspath(args.out)
     pygame.image.save(canvas, out)
     print(f"\nwrote {out} ({canvas.get_width()}x{canvas.get_height()})")
 
     if window:
-        show_window(pygame, canvas, args.seconds)
+        show_window(canvas, args.seconds)
 
     # Surfaces first, then the memory they show.
     del canvas, surfaces, surface
     del images, image
     return 0
+
+
+# ---------------------------------------------------------------- live mode
+
+LIVE_W, LIVE_H = 480, 270
+HEADLESS_FRAMES = 120
+STRIPE_PERIOD = 240  # pixels before the rainbow repeats
+
+
+class Animation:
+    """Writes frame after frame of moving rainbow waves into a 3-channel
+    record, row by row, through a memoryview of the record's own buffer."""
+
+    def __init__(self, image: OwnedImage, order: bytes) -> None:
+        self.image = image
+        self.pixels = memoryview(image.buffer).cast("B")
+        self.used = image.width * image.channels
+        colours = []
+        for i in range(STRIPE_PERIOD):
+            r, g, b = colorsys.hsv_to_rgb(i / STRIPE_PERIOD, 0.75, 1.0)
+            colours.append(encode((clamp(255 * r), clamp(255 * g), clamp(255 * b), 255),
+                                  image.channels, order))
+        # Long enough that every row is one slice, whatever its shift.
+        self.strip = b"".join(colours[i % STRIPE_PERIOD]
+                              for i in range(image.width + STRIPE_PERIOD))
+
+    def shift(self, frame: int, y: int) -> int:
+        wave = int(28 * math.sin(y / 19.0 + frame / 11.0) + 12 * math.sin(y / 7.0 - frame / 5.0))
+        return (3 * frame + y // 3 + wave) % STRIPE_PERIOD
+
+    def write(self, frame: int) -> None:
+        channels, stride, used = self.image.channels, self.image.row_stride, self.used
+        for y in range(self.image.height):
+            start = self.shift(frame, y) * channels
+            self.pixels[y * stride:y * stride + used] = self.strip[start:start + used]
+
+    def expected(self, frame: int, x: int, y: int) -> bytes:
+        """The bytes that frame `frame` wrote at pixel (x, y)."""
+        start = (self.shift(frame, y) + x) * self.image.channels
+        return self.strip[start:start + self.image.channels]
+
+    def release(self) -> None:
+        self.pixels.release()
+
+
+# Segments of a seven-segment digit as rectangles in a 4 x 7 cell grid.
+SEGMENTS = {
+    "a": (0, 0, 4, 1), "b": (3, 0, 1, 4), "c": (3, 3, 1, 4), "d": (0, 6, 4, 1),
+    "e": (0, 3, 1, 4), "f": (0, 0, 1, 4), "g": (0, 3, 4, 1),
+}
+DIGITS = ["abcdef", "bc", "abdeg", "abcdg", "bcfg", "acdfg", "acdefg", "abc", "abcdefg", "abcdfg"]
+
+
+def draw_digits(screen: pygame.Surface, number: int, at: Point, cell: int = 3) -> pygame.Rect:
+    """Draws `number` with rectangles (no font needed); gives the area used."""
+    x, y = at
+    for char in str(number):
+        for segment in DIGITS[int(char)]:
+            sx, sy, sw, sh = SEGMENTS[segment]
+            screen.fill((255, 255, 255), pygame.Rect(x + sx * cell, y + sy * cell,
+                                                     sw * cell, sh * cell))
+        x += 6 * cell
+    return pygame.Rect(at[0], at[1], x - at[0], 7 * cell)
+
+
+def draw_counter(screen: pygame.Surface, frame: int, total: int,
+                 font: Optional[pygame.font.Font]) -> pygame.Rect:
+    """The frame counter, on a dark plate in the top left corner."""
+    plate = pygame.Rect(0, 0, 190, 34)
+    screen.fill((16, 18, 26), plate)
+    if font:
+        limit = f"/{total}" if total else ""
+        screen.blit(font.render(f"frame {frame}{limit}", True, (240, 240, 240)), (10, 8))
+    else:
+        draw_digits(screen, frame, (10, 6))
+    if total:  # a progress bar under the number
+        screen.fill((90, 200, 120), pygame.Rect(0, 31, plate.width * frame // total, 3))
+    return plate
+
+
+def live(args: argparse.Namespace, window: bool) -> int:
+    frames = args.frames or (0 if window else HEADLESS_FRAMES)
+    pygame.display.init()
+    screen = pygame.display.set_mode((LIVE_W, LIVE_H))
+    pygame.display.set_caption("Quorvelc live demo")
+    font = None if args.no_font else optional_font(26)
+
+    # The record and its buffer outlive the Surface: `image` is deleted last.
+    image = OwnedImage(LIVE_W, LIVE_H, 3, b"RGB")
+    animation = Animation(image, b"RGB")
+    surface = Quorvelc.RImage_asSDLSurface(image)
+    if surface is None:
+        raise DemoFailure("RImage_asSDLSurface gave None for the live record")
+    print(f"live: {LIVE_W}x{LIVE_H} RGB record {image.this}, "
+          f"{'window' if window else 'headless'} ({pygame.display.get_driver()} video driver), "
+          f"{'until the window is closed' if not frames else f'{frames} frames'}, "
+          f"frame counter drawn {'with pygame.font' if font else 'with rectangles'}")
+
+    probe = (LIVE_W - 7, LIVE_H - 5)  # away from the counter's plate
+    checksum = 0
+    previous = zlib.crc32(animation.pixels)  # the buffer before the first frame
+    changed = 0
+    clock = pygame.time.Clock()
+    frame = 0
+    while not frames or frame < frames:
+        if quit_requested():
+            break
+        frame += 1
+        animation.write(frame)
+        digest = zlib.crc32(animation.pixels)
+        checksum = zlib.crc32(digest.to_bytes(4, "little"), checksum)
+        if digest != previous:
+            changed += 1
+        previous = digest
+
+        screen.blit(surface, (0, 0))
+        plate = draw_counter(screen, frame, frames, font)
+        check(not plate.collidepoint(probe), "the probe pixel lies under the counter")
+        shown = encode(tuple(screen.get_at(probe)), 3, b"RGB")
+        check(image.pixel_bytes(*probe) == animation.expected(frame, *probe),
+              f"frame {frame}: the record does not hold what Python wrote")
+        check(shown == animation.expected(frame, *probe),
+              f"frame {frame}: the window does not show the record's pixels")
+        pygame.display.flip()
+        if window:
+            clock.tick(60)
+
+    check(changed == frame, f"the record's bytes stayed the same in "
+                            f"{frame - changed} of {frame} frames")
+    pygame.image.save(screen, os.path.abspath(args.out))
+    print(f"live: ran {frame} frames; the record's bytes changed in {changed} of them; "
+          f"checksum {checksum:08x}")
+    print(f"wrote {os.path.abspath(args.out)} (the last frame)")
+    pygame.display.quit()
+
+    # Surface first, then the memory it shows.
+    del surface
+    animation.release()
+    del animation, image
+    return 0
+
+
+def main() -> int:
+    args = parse_args()
+    wants_window = args.window or args.live
+    window = wants_window and display_available()
+    if wants_window and not window:
+        print(f"{'--live' if args.live else '--window'}: no display found, running headless")
+    if not window:
+        # Read when the video system starts, which only the window and --live do.
+        os.environ["SDL_VIDEODRIVER"] = "dummy"
+
+    print(f"pygame {pygame.version.ver} (SDL {'.'.join(map(str, pygame.get_sdl_version()))}), "
+          f"{POINTER_SIZE * 8}-bit pointers, RImage record of {ctypes.sizeof(RImage)} bytes")
+    return live(args, window) if args.live else still(args, window)
 
 
 if __name__ == "__main__":

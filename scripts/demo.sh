@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Builds and installs Quorvelc into a virtual environment, then runs
 # examples/demo.py, which draws with pygame straight into four RImage records
-# and saves the result as a PNG. Headless unless `--window` is passed.
+# and saves the result as a PNG. Headless unless `--window` is passed and a
+# display exists. With `--live` the demo animates a record instead (in a
+# window when a display exists; `--frames N` stops after N frames) and the
+# PNG is its last frame.
 #
 # Settings (environment variables):
 #   QUORVELC_VENV      virtual environment to use or create   (default: ./.venv)
 #   QUORVELC_PYGAME    pygame flavour: pygame or pygame-ce    (default: pygame)
 #   QUORVELC_PYTHON    interpreter that creates the venv      (default: python3)
 #   QUORVELC_DEMO_OUT  where the PNG goes                     (default: ./demo.png)
-# Arguments are handed to examples/demo.py, e.g. `scripts/demo.sh --window`.
+# Arguments are handed to examples/demo.py, e.g. `scripts/demo.sh --window`
+# or `scripts/demo.sh --live --frames 60`.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

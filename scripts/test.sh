@@ -63,15 +63,24 @@ section "Build and install Quorvelc[$flavour,test]"
 "$py" -m pip install ".[$flavour,test]"
 
 section "Native tests: build ($build_dir)"
+# A native build that fails is reported in the summary; the Python tests
+# still run, so one run shows every failure.
+native_status=0
 cmake -S "$root" -B "$build_dir" -G Ninja \
     -DCMAKE_BUILD_TYPE=Debug \
     -DPython_EXECUTABLE="$py" \
-    -DQUORVELC_NATIVE_TESTS=ON
-cmake --build "$build_dir" -j "$jobs"
+    -DQUORVELC_NATIVE_TESTS=ON || native_status=$?
+if [ "$native_status" -eq 0 ]; then
+    cmake --build "$build_dir" -j "$jobs" || native_status=$?
+fi
+native_built=$([ "$native_status" -eq 0 ] && echo yes || echo no)
 
 section "Native tests: run"
-native_status=0
-ctest --test-dir "$build_dir" --output-on-failure --no-tests=error || native_status=$?
+if [ "$native_built" = yes ]; then
+    ctest --test-dir "$build_dir" --output-on-failure --no-tests=error || native_status=$?
+else
+    echo "the native tests did not build (exit $native_status): not run" >&2
+fi
 # A GoogleTest executable that holds no test passes; count it as a failure,
 # like pytest's "no tests collected".
 native_exe="$build_dir/quorvelc_native_tests"
@@ -92,7 +101,11 @@ if [ "$python_status" -eq 5 ]; then
 fi
 
 section "Summary"
-echo "native tests: $([ "$native_status" -eq 0 ] && echo passed || echo "FAILED (ctest exit $native_status)")"
+if [ "$native_built" = no ]; then
+    echo "native tests: FAILED (did not build, exit $native_status)"
+else
+    echo "native tests: $([ "$native_status" -eq 0 ] && echo passed || echo "FAILED (ctest exit $native_status)")"
+fi
 echo "python tests: $([ "$python_status" -eq 0 ] && echo passed || echo "FAILED (pytest exit $python_status)")"
 if [ "$native_status" -ne 0 ] || [ "$python_status" -ne 0 ]; then
     exit 1
