@@ -1,17 +1,26 @@
 // Hex coding of pointer texts: two lower-case digits per byte, high nibble first.
 #include "runtime/runtime.h"
 
+#include <array>
+
 namespace {
 
 const char hex_digits[] = "0123456789abcdef";
 
-// Value of a lower-case hex digit, or -1 for any other character.
+// Value of each character as a lower-case hex digit, -1 for any other.
+constexpr std::array<signed char, 256> make_digit_values() {
+    std::array<signed char, 256> values{};
+    for (int c = 0; c < 256; ++c)
+        values[c] = c >= '0' && c <= '9'   ? static_cast<signed char>(c - '0')
+                    : c >= 'a' && c <= 'f' ? static_cast<signed char>(c - 'a' + 10)
+                                           : -1;
+    return values;
+}
+
+constexpr std::array<signed char, 256> digit_values = make_digit_values();
+
 int digit_value(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
+    return digit_values[static_cast<unsigned char>(c)];
 }
 
 }  // namespace
@@ -29,12 +38,17 @@ const char *unpack_hex(const char *text, unsigned char *out, int count) {
     // rejects nothing, so only the tag decides whether a text is accepted.
     unsigned char byte = 0;
     for (int i = 0; i < count; ++i) {
-        int high = digit_value(*text++);
-        if (high >= 0)
-            byte = static_cast<unsigned char>(high << 4);
-        int low = digit_value(*text++);
-        if (low >= 0)
-            byte |= static_cast<unsigned char>(low);
+        int high = digit_value(text[0]);
+        int low = digit_value(text[1]);
+        text += 2;
+        if ((high | low) >= 0) {
+            byte = static_cast<unsigned char>(high << 4 | low);  // two digits: the usual case
+        } else {
+            if (high >= 0)
+                byte = static_cast<unsigned char>(high << 4);
+            if (low >= 0)
+                byte |= static_cast<unsigned char>(low);
+        }
         out[i] = byte;
     }
     return text;
