@@ -12,17 +12,18 @@ namespace {
 struct pixel_format {
     int bits_per_pixel;
     uint32_t red_mask, green_mask, blue_mask, alpha_mask;
+    uint32_t sdl_format;  // SDL's code for these masks, found on first use; 0 before
 };
 
 // Masks as SDL reads them on a little-endian machine: 0x000000ff is the
 // first byte of a pixel in memory.
-constexpr pixel_format red_first_24 = {24, 0x000000ff, 0x0000ff00, 0x00ff0000, 0};
-constexpr pixel_format blue_first_24 = {24, 0x00ff0000, 0x0000ff00, 0x000000ff, 0};
-constexpr pixel_format red_first_32 = {32, 0x000000ff, 0x0000ff00, 0x00ff0000, 0xff000000};
-constexpr pixel_format blue_first_32 = {32, 0x00ff0000, 0x0000ff00, 0x000000ff, 0xff000000};
+pixel_format red_first_24 = {24, 0x000000ff, 0x0000ff00, 0x00ff0000, 0, 0};
+pixel_format blue_first_24 = {24, 0x00ff0000, 0x0000ff00, 0x000000ff, 0, 0};
+pixel_format red_first_32 = {32, 0x000000ff, 0x0000ff00, 0x00ff0000, 0xff000000, 0};
+pixel_format blue_first_32 = {32, 0x00ff0000, 0x0000ff00, 0x000000ff, 0xff000000, 0};
 // SDL 2 refuses an 8-bit format with colour masks; grey is an indexed
 // surface instead, whose palette is set to the grey ramp.
-constexpr pixel_format grey_8 = {8, 0, 0, 0, 0};
+pixel_format grey_8 = {8, 0, 0, 0, 0, 0};
 
 constexpr std::array<SDL_Color, 256> make_grey_ramp() {
     std::array<SDL_Color, 256> ramp{};
@@ -36,7 +37,7 @@ constexpr std::array<SDL_Color, 256> make_grey_ramp() {
 constexpr std::array<SDL_Color, 256> grey_ramp = make_grey_ramp();
 
 // The record's format, or null when its depth or channels cannot be shown.
-const pixel_format *format_of(const RImage *record) {
+pixel_format *format_of(const RImage *record) {
     if (record->depth != 8)
         return nullptr;
     if (record->channels == 1)
@@ -69,15 +70,28 @@ bool layout_is_drawable(const RImage *record, const pixel_format &format) {
     return true;
 }
 
+// SDL's code for the format, which SDL works out from the masks once; 0 when
+// it knows none.
+uint32_t sdl_format_of(pixel_format &format) {
+    if (!format.sdl_format)
+        format.sdl_format = sdl_api.masks_to_pixel_format_enum(
+            format.bits_per_pixel, format.red_mask, format.green_mask, format.blue_mask,
+            format.alpha_mask);
+    return format.sdl_format;
+}
+
 }  // namespace
 
 SDL_Surface *image_to_sdl_surface(const RImage *record) {
-    const pixel_format *format = format_of(record);
+    pixel_format *format = format_of(record);
     if (!format || !layout_is_drawable(record, *format))
         return nullptr;
-    SDL_Surface *surface = sdl_api.create_rgb_surface_from(
+    uint32_t sdl_format = sdl_format_of(*format);
+    if (!sdl_format)
+        return nullptr;
+    SDL_Surface *surface = sdl_api.create_rgb_surface_with_format_from(
         record->pixels, record->width, record->height, format->bits_per_pixel, record->row_stride,
-        format->red_mask, format->green_mask, format->blue_mask, format->alpha_mask);
+        sdl_format);
     if (!surface || format != &grey_8)
         return surface;
     // Each grey surface owns its palette, so a change to one Surface's
@@ -99,10 +113,11 @@ PyObject *surface_from_image(const RImage *record) {
                         "pygame's surface constructor is missing: pygame.surface gave no C API");
         return nullptr;
     }
-    if (!sdl_api.create_rgb_surface_from) {
+    if (!sdl_api.create_rgb_surface_with_format_from) {
         PyErr_SetString(PyExc_RuntimeError,
-                        "SDL_CreateRGBSurfaceFrom, SDL_SetPaletteColors or SDL_FreeSurface is "
-                        "missing from the SDL that pygame loaded");
+                        "SDL_CreateRGBSurfaceWithFormatFrom, SDL_MasksToPixelFormatEnum, "
+                        "SDL_SetPaletteColors or SDL_FreeSurface is missing from the SDL that "
+                        "pygame loaded");
         return nullptr;
     }
     SDL_Surface *surface = image_to_sdl_surface(record);

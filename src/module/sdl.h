@@ -26,9 +26,11 @@ struct SDL_Surface {
 };
 
 struct sdl_entry_points {
-    SDL_Surface *(*create_rgb_surface_from)(void *pixels, int width, int height, int depth,
-                                            int pitch, uint32_t red_mask, uint32_t green_mask,
-                                            uint32_t blue_mask, uint32_t alpha_mask);
+    SDL_Surface *(*create_rgb_surface_with_format_from)(void *pixels, int width, int height,
+                                                        int depth, int pitch, uint32_t format);
+    uint32_t (*masks_to_pixel_format_enum)(int bits_per_pixel, uint32_t red_mask,
+                                           uint32_t green_mask, uint32_t blue_mask,
+                                           uint32_t alpha_mask);
     int (*set_palette_colors)(SDL_Palette *palette, const SDL_Color *colors, int first,
                               int count);
     void (*free_surface)(SDL_Surface *surface);
