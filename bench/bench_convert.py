@@ -12,12 +12,14 @@ one call of:
   frombytes        pygame.image.frombytes (fromstring on old pygame): copies
   make_surface     pygame.surfarray.make_surface over a numpy view: copies
 
-Every figure is a median over rounds; a round times many calls in a row and
+Every time is a median over rounds; a round times many calls in a row and
 divides. The ways that copy nothing are timed together: each round visits
-every size, format and way in turn, so a slow spell of the machine falls on
-all of them alike, and times of different sizes can be compared. The copying
-ways follow, cell by cell; where one call is longer than a round they run one
-call per round and fewer rounds (an odd number, at least --min-rounds).
+every size, format and way in turn, briefly, so a slow spell of the machine
+falls on all of them alike. A ratio of two such ways is the median of their
+ratios within each round, which a change of load between rounds leaves
+alone. The copying ways follow, cell by cell; where one call is longer than
+a round they run one call per round and fewer rounds (an odd number, at
+least --min-rounds).
 
 Nothing here asserts a time: the targets at the end are reported, not enforced.
 """
@@ -135,17 +137,19 @@ def calibrate(timer, round_time):
         number *= 4
 
 
-def run_rounds(plans, rounds):
+def run_rounds(plans):
     """plans: [key, timer, calls per round, rounds wanted]. Runs the rounds,
-    visiting every plan in each (in turn reversed every other round) and
-    gives {key: (median seconds per call, rounds, calls per round)}."""
+    visiting every plan in each (in turn reversed every other round). Gives
+    {key: (median seconds per call, rounds, calls per round)} and the
+    seconds per call of every round, {key: [round 0, round 1, ...]}."""
     samples = {plan[0]: [] for plan in plans}
     for r in range(max(plan[3] for plan in plans)):
         for key, timer, number, count in (plans if r % 2 == 0 else reversed(plans)):
             if r < count:
                 samples[key].append(timer.timeit(number) / number)
-    return {key: (statistics.median(samples[key]), len(samples[key]), number)
-            for key, timer, number, count in plans}
+    figures = {key: (statistics.median(samples[key]), len(samples[key]), number)
+               for key, timer, number, count in plans}
+    return figures, samples
 
 
 def odd(n):
@@ -185,18 +189,18 @@ def parse_args():
     parser.add_argument("--quick", action="store_true",
                         help="few short rounds, for CI: the figures are rough")
     parser.add_argument("--rounds", type=int,
-                        help="rounds of each way (made odd; default 31, quick 7)")
+                        help="rounds of each way (made odd; default 101, quick 15)")
     parser.add_argument("--min-rounds", type=int,
                         help="fewest rounds of a long copying call (default 7, quick 3)")
     parser.add_argument("--round-ms", type=float,
-                        help="length of one round in ms (default 5, quick 1)")
+                        help="time of one way in one round, in ms (default 1, quick 0.5)")
     parser.add_argument("--sizes", help="comma-separated WxH list, e.g. 64x64,640x480")
     parser.add_argument("--formats", help="comma-separated subset of grey,RGB,BGR,BGRA")
     args = parser.parse_args()
-    args.rounds = odd(args.rounds or (7 if args.quick else 31))
+    args.rounds = odd(args.rounds or (15 if args.quick else 101))
     args.min_rounds = odd(args.min_rounds or (3 if args.quick else 7))
-    args.round_time = (args.round_ms or (1 if args.quick else 5)) / 1000
-    args.long_budget = 0.3 if args.quick else 3.0   # seconds for each long copying way
+    args.round_time = (args.round_ms or (0.5 if args.quick else 1)) / 1000
+    args.long_budget = 0.3 if args.quick else 2.0   # seconds for each long copying way
     args.sizes = ([tuple(int(n) for n in s.lower().split("x")) for s in args.sizes.split(",")]
                   if args.sizes else SIZES)
     args.formats = ([f for f in FORMATS if f[0] in args.formats.split(",")]
@@ -205,14 +209,15 @@ def parse_args():
 
 
 def measure(args):
-    """{(format name, size): {label: (median, rounds, calls per round)}}"""
+    """{(format name, size, label): (median, rounds, calls per round)}, and
+    the round-by-round times of the ways that copy nothing (see run_rounds)."""
     cells = [Cell(fmt, w, h) for fmt in args.formats for w, h in args.sizes]
     plans = []
     for cell in cells:
         for label, timer in cell.zero_copy_calls():
             number, _ = calibrate(timer, args.round_time)
             plans.append([(cell.name, cell.size, label), timer, number, args.rounds])
-    flat = run_rounds(plans, args.rounds)
+    flat, rounds = run_rounds(plans)
 
     for cell in cells:   # one cell at a time: each holds a copy of its pixels
         plans = []
@@ -222,43 +227,51 @@ def measure(args):
             if number == 1:
                 count = odd(max(args.min_rounds, min(args.rounds, int(args.long_budget / single))))
             plans.append([(cell.name, cell.size, label), timer, number, count])
-        flat.update(run_rounds(plans, args.rounds))
+        flat.update(run_rounds(plans)[0])
         del plans
-
-    results = {}
-    for (name, size, label), figures in flat.items():
-        results.setdefault((name, size), {})[label] = figures
-    return results
+    return flat, rounds
 
 
-def report(args, results):
+def report(args, figures, rounds):
     sizes, names = args.sizes, [f[0] for f in args.formats]
-    t = {key: {label: fig[0] for label, fig in cell.items()} for key, cell in results.items()}
+
+    def time(name, size, label):
+        figure = figures.get((name, size, label))
+        return figure[0] if figure else None
+
+    def ratio(a, b):
+        """a / b for two (name, size, label) keys: the median of the per-round
+        ratios when both ran in the same rounds (a change of machine load
+        between rounds then cancels), else the ratio of the medians."""
+        if a in rounds and b in rounds:
+            return statistics.median(x / y for x, y in zip(rounds[a], rounds[b]))
+        return figures[a][0] / figures[b][0]
 
     print("## Time per call (median)\n")
     print("| format | size | " + " | ".join(LABELS) + " | text / frombuffer | this / frombuffer |")
     print("|---|---|" + "---:|" * (len(LABELS) + 2))
     for name in names:
         for size in sizes:
-            cell = t[name, size]
-            fb = cell["frombuffer"]
+            fb = (name, size, "frombuffer")
             print(f"| {name} | {size[0]}x{size[1]} | "
-                  + " | ".join(fmt_time(cell.get(label)) for label in LABELS)
-                  + f" | {cell['Quorvelc text'] / fb:.2f} | {cell['Quorvelc this'] / fb:.2f} |")
-    long_runs = sorted({f"{label} {fig[1]}" for cell in results.values()
-                        for label, fig in cell.items() if fig[2] == 1})
-    print(f"\nRounds: {args.rounds} of ~{args.round_time * 1e3:g} ms for every way and cell; "
-          f"calls longer than a round ran once per round"
-          + (f" ({', '.join(long_runs)} rounds)" if long_runs else "") + ".")
+                  + " | ".join(fmt_time(time(name, size, label)) for label in LABELS)
+                  + f" | {ratio((name, size, 'Quorvelc text'), fb):.2f}"
+                  + f" | {ratio((name, size, 'Quorvelc this'), fb):.2f} |")
+    long_runs = [figure[1] for figure in figures.values() if figure[2] == 1]
+    print(f"\nRounds: {args.rounds} of ~{args.round_time * 1e3:g} ms for every way and cell"
+          + (f"; calls longer than that ran once per round, in {min(long_runs)} to "
+             f"{max(long_runs)} rounds" if long_runs else "")
+          + ". Ratios are medians of the ratios within each round where both ways ran "
+          "in the same rounds (all but the copying ways).")
 
     small, large = sizes[0], sizes[-1]
     print(f"\n## Scaling: time at {large[0]}x{large[1]} / time at {small[0]}x{small[1]}\n")
     print("| format | " + " | ".join(LABELS) + " |")
     print("|---|" + "---:|" * len(LABELS))
     for name in names:
-        a, b = t[name, small], t[name, large]
         print(f"| {name} | " + " | ".join(
-            f"{b[label] / a[label]:.2f}" if label in a and label in b else "-"
+            f"{ratio((name, large, label), (name, small, label)):.2f}"
+            if (name, small, label) in figures and (name, large, label) in figures else "-"
             for label in LABELS) + " |")
 
     print("\n## Targets (reported, not enforced)\n")
@@ -266,21 +279,25 @@ def report(args, results):
     def verdict(value, limit):
         return f"{value:.2f} (target <= {limit}): {'met' if value <= limit else 'NOT met'}"
 
-    for label in ("Quorvelc text", "Quorvelc this"):
-        worst = max((t[key][label] / t[key]["frombuffer"], key) for key in t)
-        print(f"- {label} / frombuffer, worst cell ({worst[1][0]} "
-              f"{worst[1][1][0]}x{worst[1][1][1]}): {verdict(worst[0], TARGET_RATIO)}")
+    def worst(pairs):
+        """The largest ratio of (a, b, where) triples, with its where."""
+        return max((ratio(a, b), where) for a, b, where in pairs)
+
+    quorvelc = ("Quorvelc text", "Quorvelc this")
+    for label in quorvelc:
+        value, where = worst(((n, s, label), (n, s, "frombuffer"), f"{n} {s[0]}x{s[1]}")
+                             for n in names for s in sizes)
+        print(f"- {label} / frombuffer, worst cell ({where}): {verdict(value, TARGET_RATIO)}")
     if (64, 64) in sizes and large != (64, 64):
-        for label in ("Quorvelc text", "Quorvelc this"):
-            worst = max((t[name, large][label] / t[name, (64, 64)][label], name)
-                        for name in names)
-            print(f"- {label}, {large[0]}x{large[1]} / 64x64, worst format ({worst[1]}): "
-                  f"{verdict(worst[0], TARGET_SCALING)}")
+        for label in quorvelc:
+            value, where = worst(((n, large, label), (n, (64, 64), label), n) for n in names)
+            print(f"- {label}, {large[0]}x{large[1]} / 64x64, worst format ({where}): "
+                  f"{verdict(value, TARGET_SCALING)}")
     if "grey" in names and "RGB" in names:
-        for label in ("Quorvelc text", "Quorvelc this"):
-            worst = max((t["grey", size][label] / t["RGB", size][label], size) for size in sizes)
-            print(f"- {label}, grey / RGB, worst size ({worst[1][0]}x{worst[1][1]}): "
-                  f"{verdict(worst[0], TARGET_GREY)}")
+        for label in quorvelc:
+            value, where = worst((("grey", s, label), ("RGB", s, label), f"{s[0]}x{s[1]}")
+                                 for s in sizes)
+            print(f"- {label}, grey / RGB, worst size ({where}): {verdict(value, TARGET_GREY)}")
     print("\nfrombuffer \"P\" leaves SDL's default palette (all white), not a grey one. "
           "frombytes and make_surface copy every pixel: frombytes from a bytes object "
           "made beforehand (it takes nothing else), make_surface from a numpy view, "
@@ -293,7 +310,7 @@ def main():
     print(f"# RImage_asSDLSurface benchmark{' (quick)' if args.quick else ''}\n")
     print(machine() + "  ")
     print(f"Quorvelc from {Quorvelc.__file__}\n")
-    report(args, measure(args))
+    report(args, *measure(args))
 
 
 if __name__ == "__main__":
