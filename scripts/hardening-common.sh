@@ -84,7 +84,7 @@ need_venv() {
     if ! "$py" -c 'import pygame, pytest' >/dev/null 2>&1; then
         "$py" -m pip install "$flavour" pytest
     fi
-    "$py" -c 'import sys, pygame; print("Python", sys.version.split()[0], "with pygame", pygame.version.ver, "(" + pygame.__file__ + ")")'
+    PYGAME_HIDE_SUPPORT_PROMPT=1 "$py" -c 'import sys, pygame; print("Python", sys.version.split()[0], "with pygame", pygame.version.ver, "(" + pygame.__file__ + ")")'
 }
 
 # The site-packages directory of the venv (for interpreters embedded in

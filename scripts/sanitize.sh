@@ -12,13 +12,19 @@
 # taken with the slow unwinder, since the interpreter has no frame pointers,
 # so that those suppressions can tell pygame's leaks from ours.
 #
+# The Python tests import the installed module, as they do everywhere else:
+# the sanitized build is installed with pip into a venv of its own, never
+# into the one that the other hardening scripts share.
+#
 # Settings (environment variables), besides those of hardening-common.sh:
 #   QUORVELC_SANITIZE_CXX    compiler: clang++ or g++          (default: clang++)
 #   QUORVELC_SANITIZE_BUILD  build tree                         (default: ./build/sanitize)
+#   QUORVELC_SANITIZE_VENV   venv that gets the sanitized build (default: ./.venv-hardening-sanitize)
 # Arguments are handed to pytest.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/hardening-common.sh"
 cd "$root"
+venv="${QUORVELC_SANITIZE_VENV:-$root/.venv-hardening-sanitize}"
 
 cxx="${QUORVELC_SANITIZE_CXX:-clang++}"
 build="${QUORVELC_SANITIZE_BUILD:-$root/build/sanitize}"
@@ -51,6 +57,14 @@ CC="$cc" CXX="$cxx" cmake -S "$root" -B "$build" -G Ninja \
     -DQUORVELC_SANITIZE=ON \
     -DQUORVELC_NATIVE_TESTS="$native_tests"
 cmake --build "$build" -j "$jobs"
+
+section "Install the sanitized build into $venv"
+CC="$cc" CXX="$cxx" "$py" -m pip install \
+    -C cmake.define.QUORVELC_SANITIZE=ON -C cmake.build-type=Debug \
+    -C build-dir="$build/wheel" ".[$flavour,test]"
+installed="$(cd / && "$py" -c 'import importlib.util; print(importlib.util.find_spec("Quorvelc").origin)')"
+grep -q __asan_report "$installed" || fail "$installed is not the sanitized build"
+echo "installed $installed"
 
 rm -rf "$reports"
 mkdir -p "$reports"
@@ -89,14 +103,13 @@ if [ "$native_tests" = ON ]; then
 fi
 
 section "Python tests under the sanitizers"
-LD_PRELOAD="$runtime" PYTHONPATH="$build" "$py" -c '
-import ctypes, os, sys, Quorvelc
+LD_PRELOAD="$runtime" "$py" -c '
+import ctypes, sys, Quorvelc
 assert hasattr(ctypes.CDLL(None), "__asan_init"), "the sanitizer runtime is not loaded"
-assert os.path.dirname(Quorvelc.__file__) == sys.argv[1], Quorvelc.__file__
-print("testing", Quorvelc.__file__)' "$build"
+assert Quorvelc.__file__ == sys.argv[1], Quorvelc.__file__
+print("testing", Quorvelc.__file__)' "$installed"
 python_status=0
-LD_PRELOAD="$runtime" PYTHONPATH="$build" "$py" -m pytest -p no:cacheprovider tests/python "$@" ||
-    python_status=$?
+LD_PRELOAD="$runtime" "$py" -m pytest -p no:cacheprovider tests/python "$@" || python_status=$?
 
 section "Summary"
 report_count=0
