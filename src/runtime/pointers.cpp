@@ -74,6 +74,7 @@ int object_to_pointer(PyObject *object, void **out, type_descriptor *descriptor,
     Py_ssize_t length = 0;
     const char *text = PyUnicode_AsUTF8AndSize(text_object, &length);
     int status = 0;
+    bool carries_address = false;  // "NULL" succeeds without one
     if (!text) {
         // Characters that cannot be encoded make no pointer text; without
         // CONVERT_RAISE the encoder's error is not passed on either.
@@ -92,6 +93,7 @@ int object_to_pointer(PyObject *object, void **out, type_descriptor *descriptor,
         const char *tag = unpack_hex(text + 1, reinterpret_cast<unsigned char *>(&address),
                                      static_cast<int>(sizeof(void *)));
         *out = address;
+        carries_address = true;
         if (descriptor) {
             type_descriptor *entry = check_type(tag, length - (tag - text), descriptor);
             if (entry)
@@ -103,7 +105,8 @@ int object_to_pointer(PyObject *object, void **out, type_descriptor *descriptor,
     bool wrapped = this_attribute != nullptr;
     Py_XDECREF(this_attribute);
 
-    if (status == 0 && wrapped && (flags & CONVERT_DISOWN))
+    // "NULL" returns before the wrapper is disowned: it owns no record.
+    if (status == 0 && carries_address && wrapped && (flags & CONVERT_DISOWN))
         set_thisown(object, 0);
     return status;
 }

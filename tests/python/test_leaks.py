@@ -1,0 +1,123 @@
+"""References and memory over many conversions.
+
+One workload runs once per module: 200,000 conversions and 200,000 refused
+conversions of a few kinds, after a warm-up round. The tests then check that
+no reference to an argument, to None or to a wrapper's `this` was kept or
+dropped, and that resident memory grew by less than 8 MiB.
+"""
+import ctypes
+import gc
+import os
+import resource
+import sys
+
+import pytest
+
+from hardening_support import TAG, TYPE_ERROR, Record, Wrapper, pointer_text
+
+import pygame  # noqa: E402  (after hardening_support has set the dummy drivers)
+import Quorvelc  # noqa: E402
+
+convert = Quorvelc.RImage_asSDLSurface
+
+ROUNDS = 200_000
+WARM_UP = 20_000
+MEMORY_LIMIT = 8 << 20
+
+
+def resident_bytes():
+    """Resident memory now (statm), or the peak where /proc is missing."""
+    try:
+        with open("/proc/self/statm") as statm:
+            return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+    except OSError:
+        peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+        return peak if sys.platform == "darwin" else peak * 1024
+
+
+def under_address_sanitizer():
+    """AddressSanitizer keeps freed blocks in quarantine, so resident memory
+    says nothing about leaks under it."""
+    return hasattr(ctypes.CDLL(None), "__asan_init")
+
+
+class RaisingThis:
+    @property
+    def this(self):
+        raise ValueError("no pointer here")
+
+
+class Workload:
+    def __init__(self):
+        self.records = [
+            Record(8, 6, channels=3, order=b"BGR"),
+            Record(8, 6, channels=4, order=b"RGBA"),
+            Record(7, 5, channels=1),
+            Record(8, 6, channels=3, row_stride=32),
+        ]
+        self.wrapper = Wrapper(self.records[1].text)
+        self.deep = Record(4, 4, depth=16)  # a layout that cannot be shown
+        # Arguments that give a Surface, or None.
+        self.accepted = [r.text for r in self.records] + [
+            self.wrapper, None, "NULL", self.deep.text,
+        ]
+        self.unshowable = self.accepted[-1]
+        # Arguments that raise TypeError, each of another kind.
+        address = self.records[0].address
+        self.refused = [
+            pointer_text(address, "_p_Other"),     # wrong tag
+            pointer_text(address)[:12],            # truncated
+            pointer_text(address, TAG + "\0"),     # embedded NUL
+            "_" + "\udc80" * 16 + TAG,             # not encodable
+            12345,                                 # not a text
+            object(),                              # no `this`
+            Wrapper(42),                           # `this` not a str
+            RaisingThis(),                         # `this` raises
+        ]
+        self.arguments = self.accepted + self.refused + [self.wrapper.this]
+
+    def run(self, rounds):
+        accepted, refused = self.accepted, self.refused
+        for i in range(rounds):
+            surface = convert(accepted[i % len(accepted)])
+            del surface  # pygame frees the SDL surface with it
+        for i in range(rounds):
+            try:
+                convert(refused[i % len(refused)])
+            except TypeError as error:
+                if error.args[0] != TYPE_ERROR:
+                    raise
+
+    def reference_counts(self):
+        counts = {"None": sys.getrefcount(None)}
+        for i, argument in enumerate(self.arguments):
+            counts[f"{i}: {argument!r:.50}"] = sys.getrefcount(argument)
+        return counts
+
+
+@pytest.fixture(scope="module")
+def workload():
+    work = Workload()
+    # Sanity: the accepted arguments convert as their names say.
+    assert isinstance(convert(work.records[0].text), pygame.Surface)
+    assert isinstance(convert(work.wrapper), pygame.Surface)
+    assert convert(work.unshowable) is None
+    work.run(WARM_UP)
+    gc.collect()
+    before_counts, before_memory = work.reference_counts(), resident_bytes()
+    work.run(ROUNDS)
+    gc.collect()
+    work.after_counts, work.after_memory = work.reference_counts(), resident_bytes()
+    work.before_counts, work.before_memory = before_counts, before_memory
+    return work
+
+
+def test_conversions_keep_no_reference(workload):
+    assert workload.after_counts == workload.before_counts
+
+
+def test_resident_memory_stays_bounded(workload):
+    if under_address_sanitizer():
+        pytest.skip("AddressSanitizer's quarantine holds freed memory by design")
+    growth = workload.after_memory - workload.before_memory
+    assert growth < MEMORY_LIMIT, f"resident memory grew by {growth / 2**20:.1f} MiB"
