@@ -15,23 +15,9 @@
 # or `scripts/demo.sh --live --frames 60`.
 set -euo pipefail
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$root"
-
-venv="${QUORVELC_VENV:-$root/.venv}"
-flavour="${QUORVELC_PYGAME:-pygame}"
-python="${QUORVELC_PYTHON:-python3}"
 out="${QUORVELC_DEMO_OUT:-$root/demo.png}"
-export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-${QUORVELC_JOBS:-$(getconf _NPROCESSORS_ONLN 2>/dev/null || echo 2)}}"
-
-section() { printf '\n==== %s ====\n' "$*"; }
-fail() { printf 'demo.sh: %s\n' "$*" >&2; exit 1; }
-
-case "$flavour" in
-    pygame) other=pygame-ce ;;
-    pygame-ce) other=pygame ;;
-    *) fail "QUORVELC_PYGAME must be 'pygame' or 'pygame-ce', not '$flavour'" ;;
-esac
 
 # An --out among the arguments wins over QUORVELC_DEMO_OUT (argparse keeps the last).
 args=("$@")
@@ -43,17 +29,7 @@ for ((i = 0; i < ${#args[@]}; i++)); do
 done
 
 section "Python environment ($venv, $flavour)"
-if [ ! -x "$venv/bin/python" ]; then
-    echo "creating $venv"
-    "$python" -m venv "$venv"
-fi
-py="$venv/bin/python"
-"$py" --version
-# pygame and pygame-ce install the same `pygame` package: never keep both.
-if "$py" -m pip show --quiet "$other" >/dev/null 2>&1; then
-    echo "removing $other (it would clash with $flavour)"
-    "$py" -m pip uninstall --yes "$other"
-fi
+prepare_venv
 
 section "Build and install Quorvelc[$flavour]"
 "$py" -m pip install ".[$flavour]"

@@ -9,12 +9,13 @@
 # can be replayed with `<build>/fuzz_<harness> <file>` under the same
 # environment (PYTHONPATH set to the venv's site-packages).
 #
-# Settings (environment variables), besides those of hardening-common.sh:
+# Settings (environment variables), besides those of common.sh:
 #   FUZZ_SECONDS          run time of each harness, in seconds   (default: 60)
 #   FUZZ_HARNESSES        harnesses to run       (default: pointer_text image_surface pointer_writing)
 #   QUORVELC_FUZZ_BUILD   build tree                             (default: ./build/fuzz)
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/hardening-common.sh"
+default_venv=.venv-hardening
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$root"
 
 seconds="${FUZZ_SECONDS:-60}"

@@ -16,13 +16,14 @@
 # the sanitized build is installed with pip into a venv of its own, never
 # into the one that the other hardening scripts share.
 #
-# Settings (environment variables), besides those of hardening-common.sh:
+# Settings (environment variables), besides those of common.sh:
 #   QUORVELC_SANITIZE_CXX    compiler: clang++ or g++          (default: clang++)
 #   QUORVELC_SANITIZE_BUILD  build tree                         (default: ./build/sanitize)
 #   QUORVELC_SANITIZE_VENV   venv that gets the sanitized build (default: ./.venv-hardening-sanitize)
 # Arguments are handed to pytest.
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/hardening-common.sh"
+default_venv=.venv-hardening
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$root"
 venv="${QUORVELC_SANITIZE_VENV:-$root/.venv-hardening-sanitize}"
 

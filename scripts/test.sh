@@ -13,51 +13,16 @@
 # Arguments are handed to pytest, e.g. `scripts/test.sh -k masks -v`.
 set -euo pipefail
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$root"
-
-venv="${QUORVELC_VENV:-$root/.venv}"
-flavour="${QUORVELC_PYGAME:-pygame}"
-python="${QUORVELC_PYTHON:-python3}"
 build_dir="${QUORVELC_BUILD_DIR:-$root/build/native}"
-jobs="${QUORVELC_JOBS:-$(getconf _NPROCESSORS_ONLN 2>/dev/null || echo 2)}"
-export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$jobs}"
-
-section() { printf '\n==== %s ====\n' "$*"; }
-fail() { printf 'test.sh: %s\n' "$*" >&2; exit 1; }
-
-case "$flavour" in
-    pygame) other=pygame-ce ;;
-    pygame-ce) other=pygame ;;
-    *) fail "QUORVELC_PYGAME must be 'pygame' or 'pygame-ce', not '$flavour'" ;;
-esac
 
 section "System packages"
-if dpkg-query -W -f='${Status}' libgtest-dev 2>/dev/null | grep -q 'install ok installed'; then
-    echo "libgtest-dev is installed"
-else
-    sudo=()
-    if [ "$(id -u)" -ne 0 ]; then
-        command -v sudo >/dev/null || fail "libgtest-dev is missing; install it as root (apt-get install libgtest-dev)"
-        sudo=(sudo)
-    fi
-    echo "installing libgtest-dev"
-    "${sudo[@]}" apt-get update
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends libgtest-dev
-fi
+need_build_tools
+need_packages libgtest-dev
 
 section "Python environment ($venv, $flavour)"
-if [ ! -x "$venv/bin/python" ]; then
-    echo "creating $venv"
-    "$python" -m venv "$venv"
-fi
-py="$venv/bin/python"
-"$py" --version
-# pygame and pygame-ce install the same `pygame` package: never keep both.
-if "$py" -m pip show --quiet "$other" >/dev/null 2>&1; then
-    echo "removing $other (it would clash with $flavour)"
-    "$py" -m pip uninstall --yes "$other"
-fi
+prepare_venv
 
 section "Build and install Quorvelc[$flavour,test]"
 "$py" -m pip install ".[$flavour,test]"

@@ -11,11 +11,12 @@
 # suppresses the leaks and errors known to be the interpreter's, pygame's or
 # the loader's own.
 #
-# Settings (environment variables), besides those of hardening-common.sh:
+# Settings (environment variables), besides those of common.sh:
 #   VALGRIND_ROUNDS          rounds of the workload              (default: 150)
 #   QUORVELC_VALGRIND_BUILD  build tree                          (default: ./build/valgrind)
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/hardening-common.sh"
+default_venv=.venv-hardening
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$root"
 
 rounds="${VALGRIND_ROUNDS:-150}"

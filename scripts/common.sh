@@ -1,18 +1,19 @@
-# Shared set-up of scripts/sanitize.sh, scripts/fuzz.sh and scripts/valgrind.sh
-# (sourced, not run). Installs what is missing on a fresh Debian machine and
-# prepares the virtual environment with pygame and pytest.
+# Shared set-up of the project's scripts (sourced, not run): installs what is
+# missing on a fresh Debian machine and prepares a virtual environment with
+# one pygame flavour. A script may set `default_venv` (a folder name under the
+# repository) before sourcing this file.
 #
 # Settings (environment variables):
-#   QUORVELC_VENV    virtual environment to use or create  (default: ./.venv-hardening)
+#   QUORVELC_VENV    virtual environment to use or create  (default: ./$default_venv, else ./.venv)
 #   QUORVELC_PYGAME  pygame flavour: pygame or pygame-ce   (default: pygame)
 #   QUORVELC_PYTHON  interpreter that creates the venv     (default: python3)
-#   QUORVELC_JOBS    parallel compile jobs                 (default: 2)
+#   QUORVELC_JOBS    parallel compile jobs                 (default: number of CPUs)
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-venv="${QUORVELC_VENV:-$root/.venv-hardening}"
+venv="${QUORVELC_VENV:-$root/${default_venv:-.venv}}"
 flavour="${QUORVELC_PYGAME:-pygame}"
 python="${QUORVELC_PYTHON:-python3}"
-jobs="${QUORVELC_JOBS:-2}"
+jobs="${QUORVELC_JOBS:-$(getconf _NPROCESSORS_ONLN 2>/dev/null || echo 2)}"
 export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$jobs}"
 
 section() { printf '\n==== %s ====\n' "$*"; }
@@ -64,8 +65,9 @@ need_clang() {
     fi
 }
 
-# The venv with one pygame flavour and pytest; sets `py`.
-need_venv() {
+# Creates the venv when missing and sets `py`; removes the other pygame
+# flavour, since pygame and pygame-ce install the same `pygame` package.
+prepare_venv() {
     local other
     case "$flavour" in
         pygame) other=pygame-ce ;;
@@ -77,10 +79,17 @@ need_venv() {
         "$python" -m venv "$venv"
     fi
     py="$venv/bin/python"
-    # pygame and pygame-ce install the same `pygame` package: never keep both.
+    "$py" --version
     if "$py" -m pip show --quiet "$other" >/dev/null 2>&1; then
+        echo "removing $other (it would clash with $flavour)"
         "$py" -m pip uninstall --yes "$other"
     fi
+}
+
+# The venv with one pygame flavour and pytest, for scripts that build the
+# module themselves; sets `py`.
+need_venv() {
+    prepare_venv
     if ! "$py" -c 'import pygame, pytest' >/dev/null 2>&1; then
         "$py" -m pip install "$flavour" pytest
     fi
