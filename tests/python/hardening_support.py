@@ -1,8 +1,8 @@
 """RImage records in memory owned by the test, for the leak and bad-input
 tests, laid out as Quorvelc reads them on 64-bit.
 
-Imports nothing but ctypes and os, so that subprocesses running with a fake
-pygame package can use it too.
+Imports nothing but ctypes, os and records, so that subprocesses running with
+a fake pygame package can use it too.
 """
 import ctypes
 import os
@@ -12,30 +12,9 @@ os.environ["SDL_VIDEODRIVER"] = "dummy"
 os.environ.setdefault("SDL_AUDIODRIVER", "dummy")
 os.environ.setdefault("PYGAME_HIDE_SUPPORT_PROMPT", "1")
 
-TAG = "_p_RImage"
+from records import TAG, RImage  # noqa: E402  (the one record layout of the tests)
+
 TYPE_ERROR = "Type error. Expected _p_RImage"
-
-
-class RImage(ctypes.Structure):
-    _fields_ = [
-        ("unread_0", ctypes.c_int * 2),
-        ("channels", ctypes.c_int),
-        ("unread_1", ctypes.c_int),
-        ("depth", ctypes.c_int),
-        ("unread_2", ctypes.c_char * 4),
-        ("channel_order", ctypes.c_char * 4),
-        ("unread_3", ctypes.c_int * 3),
-        ("width", ctypes.c_int),
-        ("height", ctypes.c_int),
-        ("unread_4", ctypes.c_void_p * 4),
-        ("unread_5", ctypes.c_int),
-        ("pixels", ctypes.c_void_p),
-        ("row_stride", ctypes.c_int),
-    ]
-
-
-assert ctypes.sizeof(ctypes.c_void_p) == 8, "these records follow the 64-bit layout"
-assert RImage.pixels.offset == 88 and RImage.row_stride.offset == 96
 
 
 def pointer_text(address, tag=TAG, digits=8):
