@@ -42,6 +42,6 @@ void start_embedded_python(bool with_pygame) {
         fuzz_fail("import pygame.surface (is PYTHONPATH set to the venv's site-packages?)");
     Py_DECREF(surface_module);
     if (import_pygame_apis() < 0 || !pygame_api_slots[PYGAME_SURFACE_NEW_SLOT] ||
-        !sdl_api.create_rgb_surface_from || !sdl_api.free_surface)
+        !sdl_api.create_rgb_surface_with_format_from || !sdl_api.free_surface)
         fuzz_fail("pygame's C API or SDL's entry points were not found");
 }
