@@ -36,9 +36,10 @@ for _name, _offset in {
     assert getattr(RImage, _name).offset == _offset, (_name, getattr(RImage, _name).offset)
 
 
-def pointer_text(address, tag=TAG):
-    """The pointer text of `address`: '_', its 8 bytes in memory order, the tag."""
-    return "_" + address.to_bytes(8, "little").hex() + tag
+def pointer_text(address, tag=TAG, digits=8):
+    """The pointer text of `address`: '_', its bytes (8 unless `digits` says
+    otherwise) in memory order, the tag."""
+    return "_" + address.to_bytes(digits, "little").hex() + tag
 
 
 class Record:
@@ -55,7 +56,7 @@ class Record:
         if row_stride is None:
             row_stride = width * self.bytes_per_pixel
         self.width, self.height, self.row_stride = width, height, row_stride
-        self.size = row_stride * height
+        self.size = max(row_stride * height, 0)  # records with negative sizes own no pixels
         self._buffer = ctypes.create_string_buffer(self.size + 32)
         start = (ctypes.addressof(self._buffer) + 15) // 16 * 16 + pixel_offset
         self.pixel_address = start
