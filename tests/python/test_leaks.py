@@ -112,8 +112,19 @@ def workload():
     return work
 
 
+# None is shared by the whole interpreter: anything else in the process may
+# take or drop a reference to it between two readings. A slip in the module
+# would move its count by thousands over ROUNDS calls, never by a handful.
+NONE_NOISE = 8
+
+
 def test_conversions_keep_no_reference(workload):
-    assert workload.after_counts == workload.before_counts
+    before, after = dict(workload.before_counts), dict(workload.after_counts)
+    none_keys = [key for key, argument in zip(list(before)[1:], workload.arguments)
+                 if argument is None] + ["None"]
+    for key in none_keys:
+        assert abs(after.pop(key) - before.pop(key)) <= NONE_NOISE, key
+    assert after == before
 
 
 def test_resident_memory_stays_bounded(workload):
