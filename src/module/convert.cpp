@@ -71,21 +71,13 @@ bool layout_is_drawable(const RImage *record, const pixel_format &format) {
 }
 
 // SDL's code for the format, which SDL works out from the masks once; 0 when
-// it knows none. A colour format is also made once and held for the life of
-// the process: SDL keeps a colour format for reuse only while something holds
-// it, so otherwise every call would build one and free it with its surface.
-// An indexed format is never reused: each grey surface gets its own, with its
-// own palette.
+// it knows none.
 uint32_t sdl_format_of(pixel_format &format) {
-    if (format.sdl_format)
-        return format.sdl_format;
-    uint32_t code = sdl_api.masks_to_pixel_format_enum(
-        format.bits_per_pixel, format.red_mask, format.green_mask, format.blue_mask,
-        format.alpha_mask);
-    if (!code || (&format != &grey_8 && !sdl_api.alloc_format(code)))
-        return 0;
-    format.sdl_format = code;
-    return code;
+    if (!format.sdl_format)
+        format.sdl_format = sdl_api.masks_to_pixel_format_enum(
+            format.bits_per_pixel, format.red_mask, format.green_mask, format.blue_mask,
+            format.alpha_mask);
+    return format.sdl_format;
 }
 
 }  // namespace
@@ -124,8 +116,8 @@ PyObject *surface_from_image(const RImage *record) {
     if (!sdl_api.create_rgb_surface_with_format_from) {
         PyErr_SetString(PyExc_RuntimeError,
                         "SDL_CreateRGBSurfaceWithFormatFrom, SDL_MasksToPixelFormatEnum, "
-                        "SDL_AllocFormat, SDL_SetPaletteColors or SDL_FreeSurface is missing "
-                        "from the SDL that pygame loaded");
+                        "SDL_SetPaletteColors or SDL_FreeSurface is missing from the SDL that "
+                        "pygame loaded");
         return nullptr;
     }
     SDL_Surface *surface = image_to_sdl_surface(record);

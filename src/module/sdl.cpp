@@ -54,15 +54,13 @@ bool find_sdl_entry_points(void *pygame_function) {
             find_symbol(library, "SDL_CreateRGBSurfaceWithFormatFrom"));
     found.masks_to_pixel_format_enum = reinterpret_cast<decltype(found.masks_to_pixel_format_enum)>(
         find_symbol(library, "SDL_MasksToPixelFormatEnum"));
-    found.alloc_format = reinterpret_cast<decltype(found.alloc_format)>(
-        find_symbol(library, "SDL_AllocFormat"));
     found.set_palette_colors = reinterpret_cast<decltype(found.set_palette_colors)>(
         find_symbol(library, "SDL_SetPaletteColors"));
     found.free_surface = reinterpret_cast<decltype(found.free_surface)>(
         find_symbol(library, "SDL_FreeSurface"));
     close_library(library);
     if (!found.create_rgb_surface_with_format_from || !found.masks_to_pixel_format_enum ||
-        !found.alloc_format || !found.set_palette_colors || !found.free_surface)
+        !found.set_palette_colors || !found.free_surface)
         return false;
     sdl_api = found;
     return true;

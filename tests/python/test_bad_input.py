@@ -180,8 +180,8 @@ ALL_MODULES = ["pygame.base", "pygame.surface", "pygame.surflock"]
 CONSTRUCTOR_MISSING = ("RuntimeError",
                        "pygame's surface constructor is missing: pygame.surface gave no C API")
 SDL_MISSING = ("RuntimeError", "SDL_CreateRGBSurfaceWithFormatFrom, SDL_MasksToPixelFormatEnum, "
-                               "SDL_AllocFormat, SDL_SetPaletteColors or SDL_FreeSurface is missing "
-                               "from the SDL that pygame loaded")
+                               "SDL_SetPaletteColors or SDL_FreeSurface is missing from the SDL "
+                               "that pygame loaded")
 
 # label, fake module bodies (None: no pygame package at all), what the import
 # of Quorvelc raises (None: it succeeds), the call results for a record, None
