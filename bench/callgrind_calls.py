@@ -28,6 +28,7 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 DEFAULT_CASES = ["text:grey", "text:RGB", "text:BGR", "text:BGRA", "this:RGB", "this:grey",
+                 "text-kept:grey", "text-kept:RGB",
                  "frombuffer:grey", "frombuffer+pal:grey", "frombuffer:RGB", "frombuffer:BGR",
                  "frombuffer:BGRA"]
 

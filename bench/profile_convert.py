@@ -7,7 +7,9 @@ profiler (see callgrind_calls.py):
 WAY: text, this (RImage_asSDLSurface on a pointer text / on a wrapper whose
 `this` holds it), frombuffer, frombuffer+pal (pygame.image.frombuffer, the
 latter followed by set_palette with a grey ramp). FORMAT: grey, RGB, BGR, BGRA.
-Each Surface is dropped before the next call, as in the timed benchmark.
+Each Surface is dropped before the next call, as in the timed benchmark,
+except in text-kept: RImage_asSDLSurface on the text, each Surface kept until
+the next one is made, as a program that shows one frame after another does.
 The loop runs inside sys.call_tracing, which nothing else calls: callgrind
 collects only there (--toggle-collect=sys_call_tracing).
 """
@@ -42,6 +44,11 @@ def main():
         def loop():
             for _ in range(calls):
                 conv(text)
+    elif way == "text-kept":
+        def loop():
+            surface = None
+            for _ in range(calls):
+                surface = conv(text)  # noqa: F841  (the previous one lives until here)
     elif way == "this":
         def loop():
             for _ in range(calls):
