@@ -45,6 +45,16 @@ void set_thisown(PyObject *wrapper, long value) {
     Py_DECREF(flag);
 }
 
+// The characters of a str as UTF-8, or null with the encoder's error set. An
+// ASCII str already holds exactly those bytes, so it skips the encoder.
+const char *utf8_of(PyObject *text_object, Py_ssize_t *length) {
+    if (PyUnicode_IS_COMPACT_ASCII(text_object)) {
+        *length = PyUnicode_GET_LENGTH(text_object);
+        return static_cast<const char *>(PyUnicode_DATA(text_object));
+    }
+    return PyUnicode_AsUTF8AndSize(text_object, length);
+}
+
 }  // namespace
 
 int object_to_pointer(PyObject *object, void **out, type_descriptor *descriptor, int flags) {
@@ -72,7 +82,7 @@ int object_to_pointer(PyObject *object, void **out, type_descriptor *descriptor,
     }
 
     Py_ssize_t length = 0;
-    const char *text = PyUnicode_AsUTF8AndSize(text_object, &length);
+    const char *text = utf8_of(text_object, &length);
     int status = 0;
     bool carries_address = false;  // "NULL" succeeds without one
     if (!text) {
