@@ -41,7 +41,7 @@ import pygame  # noqa: E402
 import Quorvelc  # noqa: E402
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from records import FORMATS, GREY_RAMP, Wrapper, make_record, pointer_text  # noqa: E402
+from formats import FORMATS, GREY_RAMP, Wrapper, make_record  # noqa: E402
 
 SIZES = [(1, 1), (64, 64), (640, 480), (1920, 1080), (4096, 4096)]
 LABELS = ["Quorvelc text", "Quorvelc this", "frombuffer", "frombuffer+pal", "frombytes",
@@ -69,10 +69,10 @@ class Cell:
     def __init__(self, fmt, width, height):
         self.name, self.channels, _, self.pg_format = fmt
         self.size = (width, height)
-        self.record, self.pixels = make_record(fmt, width, height)
-        self.text = pointer_text(self.record)
+        self.record = make_record(fmt, width, height)
+        self.text = self.record.text
         self.wrapper = Wrapper(self.text)
-        self.view = memoryview(self.pixels).cast("B")
+        self.view = memoryview(self.record.memory).cast("B")
         self.check()
 
     def namespace(self, **more):

@@ -21,7 +21,7 @@ os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
 os.environ.setdefault("PYGAME_HIDE_SUPPORT_PROMPT", "1")
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from records import FORMATS, GREY_RAMP, Wrapper, make_record, pointer_text  # noqa: E402
+from formats import FORMATS, GREY_RAMP, Wrapper, make_record  # noqa: E402
 
 import pygame  # noqa: E402
 
@@ -33,10 +33,10 @@ def main():
     width, height = (int(n) for n in size_text.lower().split("x"))
     calls = int(calls)
     fmt = next(f for f in FORMATS if f[0] == format_name)
-    record, pixels = make_record(fmt, width, height)
-    text = pointer_text(record)
+    record = make_record(fmt, width, height)
+    text = record.text
     wrapper = Wrapper(text)
-    view = memoryview(pixels).cast("B")
+    view = memoryview(record.memory).cast("B")
     conv = Quorvelc.RImage_asSDLSurface
     frombuffer = pygame.image.frombuffer
     size, pg_format, ramp = (width, height), fmt[3], GREY_RAMP
