@@ -33,7 +33,7 @@ void start_embedded_python(bool with_pygame) {
         fuzz_fail("Python initialisation");
 
     register_initial_types();
-    if (!registered_types[0])
+    if (!registered_types[RIMAGE_TYPE])
         fuzz_fail("the RImage pointer type is not registered");
     if (!with_pygame)
         return;
@@ -41,7 +41,7 @@ void start_embedded_python(bool with_pygame) {
     if (!surface_module)
         fuzz_fail("import pygame.surface (is PYTHONPATH set to the venv's site-packages?)");
     Py_DECREF(surface_module);
-    if (import_pygame_apis() < 0 || !pygame_api_slots[PYGAME_SURFACE_NEW_SLOT] ||
+    if (import_pygame_and_sdl() < 0 || !pygame_api_slots[PYGAME_SURFACE_NEW_SLOT] ||
         !sdl_api.create_rgb_surface_with_format_from || !sdl_api.free_surface)
         fuzz_fail("pygame's C API or SDL's entry points were not found");
 }

@@ -133,8 +133,8 @@ bool utf8_of(PyObject *text, std::string *utf8) {
 void check_text_object(PyObject *text) {
     std::string utf8;
     const std::string *expected = utf8_of(text, &utf8) ? &utf8 : nullptr;
-    convert_and_check(text, expected, registered_types[0], CONVERT_RAISE);
-    convert_and_check(text, expected, registered_types[0], 0);
+    convert_and_check(text, expected, registered_types[RIMAGE_TYPE], CONVERT_RAISE);
+    convert_and_check(text, expected, registered_types[RIMAGE_TYPE], 0);
     convert_and_check(text, expected, nullptr, CONVERT_RAISE);
 
     // The same text held by a wrapper; after an accepted conversion of an
@@ -147,9 +147,9 @@ void check_text_object(PyObject *text) {
     Py_DECREF(no_arguments);
     Py_DECREF(keywords);
     FUZZ_CHECK(wrapper);
-    convert_and_check(wrapper, expected, registered_types[0], CONVERT_RAISE | CONVERT_DISOWN);
+    convert_and_check(wrapper, expected, registered_types[RIMAGE_TYPE], CONVERT_RAISE | CONVERT_DISOWN);
     void *out = nullptr;
-    bool accepted = object_to_pointer(wrapper, &out, registered_types[0], CONVERT_DISOWN) == 0;
+    bool accepted = object_to_pointer(wrapper, &out, registered_types[RIMAGE_TYPE], CONVERT_DISOWN) == 0;
     PyErr_Clear();
     bool disowned = accepted && !(expected && is_null_text(*expected));
     PyObject *thisown = PyObject_GetAttrString(wrapper, "thisown");
@@ -183,7 +183,7 @@ void check_raw_text(const uint8_t *data, size_t size) {
     std::string tag(reinterpret_cast<const char *>(data), size);
     const char *raw_tag = reinterpret_cast<const char *>(text.get());
     auto length = static_cast<Py_ssize_t>(size);
-    type_descriptor *entry = check_type(raw_tag, length, registered_types[0]);
+    type_descriptor *entry = check_type(raw_tag, length, registered_types[RIMAGE_TYPE]);
     FUZZ_CHECK((entry != nullptr) == (tag == RIMAGE_TAG));
     FUZZ_CHECK(!entry || std::strcmp(entry->name, "_p_RImage") == 0);
 
