@@ -14,7 +14,7 @@ void fuzz_fail(const char *message) {
 }
 
 void start_embedded_python(bool with_pygame) {
-    // No screen and no greeting; PYTHONPATH (set by scripts/fuzz.sh) finds pygame.
+    // No screen and no greeting; PYTHONPATH (set by scripts/fuzz.py) finds pygame.
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     setenv("PYGAME_HIDE_SUPPORT_PROMPT", "1", 1);
