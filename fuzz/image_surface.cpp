@@ -1,15 +1,13 @@
 // surface_from_image over records of any channels, depth, channel order,
-// width, height and row stride, whose pixels are null or exactly as many bytes
-// as the record claims (row_stride x height), ending 0-3 bytes before an
-// inaccessible page. SDL and pygame are not instrumented, so that page is what
-// catches a Surface whose drawing leaves the record's rows.
+// width, height and row stride, whose pixels are null or exactly the bytes the
+// record claims (row_stride x height) between two inaccessible pages, 0-3
+// bytes before the second. SDL and pygame are not instrumented: the pages
+// catch a Surface whose drawing leaves the record's rows.
 //
-// Input, little-endian, missing bytes read as 0 (see make_seeds.py):
-//   byte 0  flags: 1 channels from a table, 2 depth 8, 4 order 'R', 8 width
-//           small, 16 height small, 32 stride = row bytes + small delta,
-//           64 draw through pygame, 128 null pixels
-//   byte 1  bytes free between the last pixel and the page (0-3)
-//   then int32 channels, depth, width, height, stride (or delta); order char.
+// Input, little-endian, missing bytes 0 (see make_seeds.py): flags, slack
+// (0-3), int32 channels, depth, width, height, stride (or delta), order char.
+// Flags: 1 channels from a table, 2 depth 8, 4 order 'R', 8 width small,
+// 16 height small, 32 stride = row bytes + small delta, 64 draw, 128 null pixels.
 #include "embedded_python.h"
 
 #include "module/module.h"
@@ -17,6 +15,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,7 +33,8 @@ int small(int32_t value, int low, int high) {
 // The layouts a Surface may be made over, whatever SDL decides on the others.
 bool showable(const RImage &record) {
     int bytes = record.channels;
-    if (record.depth != 8 || (bytes != 1 && bytes != 3 && bytes != 4) || record.width < 0 || record.height < 0)
+    if (record.depth != 8 || (bytes != 1 && bytes != 3 && bytes != 4) || record.width < 0 ||
+        record.height < 0)
         return false;
     if (bytes == 4 && (reinterpret_cast<uintptr_t>(record.pixels) % 4 || record.row_stride % 4))
         return false;
@@ -46,22 +46,21 @@ bool showable(const RImage &record) {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     start_embedded_python(true);
+    // Masks red first or blue first, as SDL reads them on a little-endian machine.
     check_surface = PyDict_GetItemString(run_python(
         "GREY = [(i, i, i) for i in range(256)]\n"
-        "def check(s, record, red_first, draw):\n"
-        "    width, height, pitch, address, bits = record\n"
-        "    assert (s.get_size(), s.get_pitch(), s._pixels_address) == ((width, height), pitch, address)\n"
-        "    red, blue = (0xff, 0xff0000) if red_first else (0xff0000, 0xff)\n"
-        "    alpha = 0xff000000 if bits == 32 else 0\n"
-        "    assert s.get_bitsize() == bits and s.get_masks() == (\n"
-        "        (0, 0, 0, 0) if bits == 8 else (red, 0xff00, blue, alpha))\n"
-        "    assert bits != 8 or [tuple(c)[:3] for c in s.get_palette()] == GREY\n"
+        "def check(s, width, height, pitch, address, bits, red_first, draw):\n"
+        "    masks = (0xff, 0xff00, 0xff0000)[::1 if red_first else -1]\n"
+        "    masks = masks + (0xff000000 * (bits == 32),) if bits > 8 else (0, 0, 0, 0)\n"
+        "    got = s.get_size(), s.get_pitch(), s._pixels_address, s.get_bitsize(), s.get_masks()\n"
+        "    assert got == ((width, height), pitch, address, bits, masks), got\n"
+        "    assert bits > 8 or [tuple(c)[:3] for c in s.get_palette()] == GREY\n"
         "    if draw:\n"
         "        s.fill((12, 34, 56, 78))\n"
-        "        if width and height:\n"
-        "            s.get_at((width - 1, height - 1))\n"), "check");
+        "        if width and height: s.get_at((width - 1, height - 1))\n"), "check");
     std::atexit([] {
-        std::fprintf(stderr, "image_surface: %ld surfaces made, %ld drawn\n", surfaces_made, surfaces_drawn);
+        std::fprintf(stderr, "image_surface: %ld surfaces made, %ld drawn\n", surfaces_made,
+                     surfaces_drawn);
     });
     return 0;
 }
@@ -82,23 +81,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     record.height = flags & 16 ? small(field[3], -2, 64) : field[3];
     int64_t stride = field[4];
     if (flags & 32)
-        stride = int64_t{record.width} * (record.channels > 0 ? record.channels : 1) + small(field[4], -8, 8);
+        stride = int64_t{record.width} * std::max(record.channels, 1) + small(field[4], -8, 8);
     if (stride < INT32_MIN || stride > INT32_MAX || stride * record.height > (4 << 20))
         return 0;
     record.row_stride = int(stride);
 
     // An inaccessible page, the claimed bytes and the slack, another such page.
-    int64_t claimed = stride * record.height;
-    size_t page = size_t(sysconf(_SC_PAGESIZE)), used = size_t(claimed > 0 ? claimed : 0) + (in[1] & 3);
+    size_t page = size_t(sysconf(_SC_PAGESIZE));
+    size_t used = size_t(std::max(stride * record.height, int64_t{0})) + (in[1] & 3);
     size_t mapped = (used + page - 1) / page * page + 2 * page;
-    char *mapping = nullptr;
-    if (!(flags & 128)) {
-        void *map = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        FUZZ_CHECK(map != MAP_FAILED);
-        mapping = static_cast<char *>(map);
-        FUZZ_CHECK(!mprotect(mapping, page, PROT_NONE) && !mprotect(mapping + mapped - page, page, PROT_NONE));
-        record.pixels = mapping + mapped - page - used;
-    }
+    void *mapping =
+        mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    FUZZ_CHECK(mapping != MAP_FAILED);
+    char *end = static_cast<char *>(mapping) + mapped - page;
+    FUZZ_CHECK(!mprotect(mapping, page, PROT_NONE) && !mprotect(end, page, PROT_NONE));
+    record.pixels = flags & 128 ? nullptr : end - used;
 
     PyObject *surface = surface_from_image(&record);
     FUZZ_CHECK(surface);
@@ -107,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         bool draw = flags & 64;
         surfaces_made++, surfaces_drawn += draw;
         PyObject *result = PyObject_CallFunction(
-            check_surface, "O(iiinn)ii", surface, record.width, record.height, record.row_stride,
+            check_surface, "Oiiinnii", surface, record.width, record.height, record.row_stride,
             reinterpret_cast<Py_ssize_t>(record.pixels), Py_ssize_t{8} * record.channels,
             record.channel_order[0] == 'R', draw);
         FUZZ_CHECK(result);
@@ -115,7 +112,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     Py_DECREF(surface);  // pygame frees the SDL surface; the pixels stay the record's
     FUZZ_CHECK(!PyErr_Occurred());
-    if (mapping)
-        munmap(mapping, mapped);
+    munmap(mapping, mapped);
     return 0;
 }
