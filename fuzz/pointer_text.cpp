@@ -150,7 +150,7 @@ void check_writing(const char *data, size_t size) {
     int own = tail.ConsumeBool(), wrapping = tail.ConsumeIntegralInRange(0, 2);
     std::string name(data, strnlen(data, size));
     if (tail.ConsumeBool())
-        name.insert(0, 1024 + size % 64, 'x');  // past the 1024-byte text buffer
+        name.insert(0, 990 + size % 64, 'x');  // around the end of the 1024-byte text buffer
     std::unique_ptr<char, decltype(&free)> stored(strdup(name.c_str()), free);
     type_descriptor descriptor = {};
     descriptor.name = stored.get();
