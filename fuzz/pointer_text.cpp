@@ -173,8 +173,7 @@ void check_writing(const char *data, size_t size) {
     else
         expect_text(packed, "_" + hex_of(bytes.get(), count) + name);
 
-    PyObject *classes[] = {nullptr, wrapper_class, failing_class};
-    descriptor.client_data = classes[wrapping];
+    descriptor.client_data = wrapping ? wrapping == 1 ? wrapper_class : failing_class : nullptr;
     PyObject *result = pointer_to_object(address, &descriptor, own);
     std::string expected = "_" + hex_of(&address, sizeof address) + name;
     if (!address) {
