@@ -127,7 +127,7 @@ PyObject *surface_from_image(const RImage *record) {
     return construct(surface, 1);
 }
 
-PyObject *image_as_sdl_surface_call(PyObject *, PyObject *args) {
+PyObject *surface_from_argument(PyObject *, PyObject *args) {
     PyObject *image;
     // The common call skips the format parser; any other count goes through
     // it for the interpreter's own argument error.
@@ -137,7 +137,7 @@ PyObject *image_as_sdl_surface_call(PyObject *, PyObject *args) {
         return nullptr;
 
     void *record = nullptr;
-    if (object_to_pointer(image, &record, registered_types[0], CONVERT_RAISE) < 0)
+    if (object_to_pointer(image, &record, registered_types[RIMAGE_TYPE], CONVERT_RAISE) < 0)
         return nullptr;
     return surface_from_image(static_cast<const RImage *>(record));
 }

@@ -8,7 +8,7 @@ void *pygame_api_slots[PYGAME_API_SLOT_COUNT];
 namespace {
 
 PyMethodDef method_table[] = {
-    {"RImage_asSDLSurface", image_as_sdl_surface_call, METH_VARARGS, nullptr},
+    {"RImage_asSDLSurface", surface_from_argument, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -34,7 +34,7 @@ static_assert(PYGAME_SURFACE_NEW_SLOT == 41, "pygame's surface constructor is sl
 
 // Copies `count` entries of the module's C-API capsule into the slot table.
 // A missing or foreign entry copies nothing and raises nothing. `module` is borrowed.
-void copy_capsule_entries(PyObject *module, const pygame_api_source &source) {
+void copy_capsule_entries(PyObject *module, int first_slot, int count) {
     if (!PyModule_Check(module))
         return;
     PyObject *capsule = PyDict_GetItemString(PyModule_GetDict(module), "_PYGAME_C_API");
@@ -45,25 +45,29 @@ void copy_capsule_entries(PyObject *module, const pygame_api_source &source) {
         PyErr_Clear();
         return;
     }
-    for (int i = 0; i < source.count; ++i)
-        pygame_api_slots[source.first_slot + i] = entries[i];
+    for (int i = 0; i < count; ++i)
+        pygame_api_slots[first_slot + i] = entries[i];
 }
 
 }  // namespace
 
-int import_pygame_apis() {
+int import_pygame_api(const char *module_name, int first_slot, int count) {
+    PyObject *module = PyImport_ImportModule(module_name);
+    if (!module)
+        return -1;
+    copy_capsule_entries(module, first_slot, count);
+    Py_DECREF(module);
+    return 0;
+}
+
+int import_pygame_and_sdl() {
     int status = 0;
     for (const pygame_api_source &source : pygame_api_sources) {
         // An import cannot run while an error is pending: an earlier failure
         // is set aside, and this import's own failure replaces it.
         pending_error earlier = set_error_aside();
-        PyObject *module = PyImport_ImportModule(source.module_name);
-        if (module) {
-            copy_capsule_entries(module, source);
-            Py_DECREF(module);
-        } else {
+        if (import_pygame_api(source.module_name, source.first_slot, source.count) < 0)
             status = -1;
-        }
         restore_error_unless_newer(earlier);
     }
     find_sdl_entry_points(pygame_api_slots[PYGAME_SURFACE_NEW_SLOT]);
@@ -78,7 +82,7 @@ PyObject *initialise_module() {
         return nullptr;
     register_initial_types();
     install_constants(PyModule_GetDict(module), module_constants);
-    import_pygame_apis();
+    import_pygame_and_sdl();
     if (PyErr_Occurred()) {
         Py_DECREF(module);
         return nullptr;

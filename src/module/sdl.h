@@ -36,7 +36,7 @@ struct sdl_entry_points {
     void (*free_surface)(SDL_Surface *surface);
 };
 
-// Resolved by import_pygame_apis; members stay null while SDL is not found.
+// Resolved by import_pygame_and_sdl; members stay null while SDL is not found.
 extern sdl_entry_points sdl_api;
 
 // Looks the entry points up in the SDL used by the library that holds

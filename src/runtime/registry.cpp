@@ -24,6 +24,7 @@ bool tag_matches(const char *name, const char *tag, Py_ssize_t tag_length) {
 
 }  // namespace
 
+// RImage first: its row is RIMAGE_TYPE.
 type_descriptor *const initial_types[] = {rimage_types, nullptr};
 
 type_descriptor *registered_types[sizeof(initial_types) / sizeof(initial_types[0])];

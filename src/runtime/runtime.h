@@ -34,6 +34,8 @@ enum : int {
 extern type_descriptor *const initial_types[];
 // One registered head per row of initial_types, filled by register_initial_types.
 extern type_descriptor *registered_types[];
+// The row of _p_RImage in initial_types and registered_types.
+constexpr int RIMAGE_TYPE = 0;
 // Most recently registered head; older heads follow through `prev`. Null at load.
 extern type_descriptor *type_list;
 

@@ -24,9 +24,9 @@ TEST(InitialiseModule, RepeatedInitialisationRegistersRImageOnce) {
             PyErr_Clear();
         }
         if (round == 1)
-            first = registered_types[0];
+            first = registered_types[RIMAGE_TYPE];
         ASSERT_NE(first, nullptr);
-        EXPECT_EQ(registered_types[0], first);
+        EXPECT_EQ(registered_types[RIMAGE_TYPE], first);
         EXPECT_STREQ(first->name, "_p_RImage");
         EXPECT_STREQ(first->display_name, "RImage *");
 

@@ -95,7 +95,7 @@ TEST_F(PointerTexts, AddressGivesUnderscoreDigitsInMemoryOrderThenTag) {
         }
 
         // Read back under the module's own type (any tag without a descriptor).
-        type_descriptor *reader = std::strcmp(c.tag, "_p_RImage") == 0 ? registered_types[0] : nullptr;
+        type_descriptor *reader = std::strcmp(c.tag, "_p_RImage") == 0 ? registered_types[RIMAGE_TYPE] : nullptr;
         void *decoded = nullptr;
         EXPECT_EQ(object_to_pointer(text, &decoded, reader, CONVERT_RAISE), 0);
         EXPECT_EQ(decoded, address);
@@ -135,7 +135,7 @@ TEST_F(PointerTexts, ClassClientDataWrapsTheTextAndMarksOwnership) {
         Py_XDECREF(thisown);
         // The wrapper is accepted back through its `this`.
         void *decoded = nullptr;
-        EXPECT_EQ(object_to_pointer(instance, &decoded, registered_types[0], CONVERT_RAISE), 0);
+        EXPECT_EQ(object_to_pointer(instance, &decoded, registered_types[RIMAGE_TYPE], CONVERT_RAISE), 0);
         EXPECT_EQ(decoded, address);
         Py_DECREF(instance);
     }

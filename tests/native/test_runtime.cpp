@@ -313,8 +313,8 @@ class PythonTest : public ::testing::Test {
 protected:
     void SetUp() override {
         register_initial_types();
-        ASSERT_NE(registered_types[0], nullptr);
-        ASSERT_STREQ(registered_types[0]->name, "_p_RImage");
+        ASSERT_NE(registered_types[RIMAGE_TYPE], nullptr);
+        ASSERT_STREQ(registered_types[RIMAGE_TYPE]->name, "_p_RImage");
     }
     void TearDown() override { PyErr_Clear(); }
 };
@@ -322,7 +322,7 @@ protected:
 struct convert_case {
     const char *label;
     std::string text;
-    bool typed;          // with registered_types[0], or with no descriptor
+    bool typed;          // with registered_types[RIMAGE_TYPE], or with no descriptor
     int flags;
     int status;
     bool check_out;      // false where the value left in `out` is not fixed
@@ -368,7 +368,7 @@ TEST_P(ObjectToPointerText, ConvertsOrFails) {
     owned text(PyUnicode_FromStringAndSize(c.text.data(), static_cast<Py_ssize_t>(c.text.size())));
     ASSERT_TRUE(text);
     void *out = untouched;
-    EXPECT_EQ(object_to_pointer(text.get(), &out, c.typed ? registered_types[0] : nullptr, c.flags),
+    EXPECT_EQ(object_to_pointer(text.get(), &out, c.typed ? registered_types[RIMAGE_TYPE] : nullptr, c.flags),
               c.status);
     if (c.check_out) {
         EXPECT_EQ(out, c.address);
@@ -423,11 +423,11 @@ TEST_F(ObjectToPointer, WrapperConvertsThroughThisAndDisownClearsThisown) {
     owned wrapper = eval("Wrapper(good)");
     ASSERT_TRUE(wrapper);
     void *out = untouched;
-    EXPECT_EQ(object_to_pointer(wrapper.get(), &out, registered_types[0], CONVERT_RAISE), 0);
+    EXPECT_EQ(object_to_pointer(wrapper.get(), &out, registered_types[RIMAGE_TYPE], CONVERT_RAISE), 0);
     EXPECT_EQ(out, record);
     EXPECT_EQ(thisown(wrapper.get()), 1);
     out = untouched;
-    EXPECT_EQ(object_to_pointer(wrapper.get(), &out, registered_types[0], CONVERT_RAISE | CONVERT_DISOWN), 0);
+    EXPECT_EQ(object_to_pointer(wrapper.get(), &out, registered_types[RIMAGE_TYPE], CONVERT_RAISE | CONVERT_DISOWN), 0);
     EXPECT_EQ(out, record);
     EXPECT_EQ(thisown(wrapper.get()), 0);
     expect_error(nullptr, nullptr);
@@ -437,7 +437,7 @@ TEST_F(ObjectToPointer, FailedConversionDisownsNothing) {
     owned wrapper = eval("Wrapper(other)");
     ASSERT_TRUE(wrapper);
     void *out = untouched;
-    EXPECT_EQ(object_to_pointer(wrapper.get(), &out, registered_types[0], CONVERT_RAISE | CONVERT_DISOWN), -1);
+    EXPECT_EQ(object_to_pointer(wrapper.get(), &out, registered_types[RIMAGE_TYPE], CONVERT_RAISE | CONVERT_DISOWN), -1);
     EXPECT_EQ(out, record);
     expect_error(PyExc_TypeError, rimage_error);
     EXPECT_EQ(thisown(wrapper.get()), 1);
@@ -448,7 +448,7 @@ TEST_F(ObjectToPointer, StringsAreNeverDisowned) {
         owned text = eval(expression);
         ASSERT_TRUE(text);
         void *out = untouched;
-        EXPECT_EQ(object_to_pointer(text.get(), &out, registered_types[0], CONVERT_RAISE | CONVERT_DISOWN), 0)
+        EXPECT_EQ(object_to_pointer(text.get(), &out, registered_types[RIMAGE_TYPE], CONVERT_RAISE | CONVERT_DISOWN), 0)
             << expression;
         EXPECT_EQ(out, record) << expression;
         EXPECT_FALSE(PyObject_HasAttrString(text.get(), "thisown")) << expression;
@@ -477,7 +477,7 @@ TEST_F(ObjectToPointer, ObjectsWithoutATextFail) {
         owned object = eval(r.expression);
         ASSERT_TRUE(object);
         void *out = untouched;
-        EXPECT_EQ(object_to_pointer(object.get(), &out, r.typed ? registered_types[0] : nullptr, r.flags), -1);
+        EXPECT_EQ(object_to_pointer(object.get(), &out, r.typed ? registered_types[RIMAGE_TYPE] : nullptr, r.flags), -1);
         EXPECT_EQ(out, untouched);
         expect_error(r.error, r.message);
     }
@@ -485,9 +485,9 @@ TEST_F(ObjectToPointer, ObjectsWithoutATextFail) {
 
 TEST_F(ObjectToPointer, NoneAndMissingObject) {
     void *out = untouched;
-    EXPECT_EQ(object_to_pointer(nullptr, &out, registered_types[0], CONVERT_RAISE), 0);
+    EXPECT_EQ(object_to_pointer(nullptr, &out, registered_types[RIMAGE_TYPE], CONVERT_RAISE), 0);
     EXPECT_EQ(out, untouched);
-    EXPECT_EQ(object_to_pointer(Py_None, &out, registered_types[0], CONVERT_RAISE), 0);
+    EXPECT_EQ(object_to_pointer(Py_None, &out, registered_types[RIMAGE_TYPE], CONVERT_RAISE), 0);
     EXPECT_EQ(out, nullptr);
     expect_error(nullptr, nullptr);
 }

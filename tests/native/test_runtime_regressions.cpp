@@ -46,7 +46,7 @@ TEST(RuntimeRegressions, NullTextInAWrapperIsNotDisowned) {
         PyObject *wrapper = make_wrapper(r.text);
         ASSERT_NE(wrapper, nullptr);
         void *out = reinterpret_cast<void *>(uintptr_t{0x5a5a});
-        EXPECT_EQ(object_to_pointer(wrapper, &out, registered_types[0],
+        EXPECT_EQ(object_to_pointer(wrapper, &out, registered_types[RIMAGE_TYPE],
                                     CONVERT_RAISE | CONVERT_DISOWN),
                   0)
             << r.text;
