@@ -17,7 +17,7 @@ import sysconfig
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-HARNESSES = ["pointer_text", "image_surface", "pointer_writing"]
+HARNESSES = ["pointer_text", "image_surface"]
 
 
 def run(build, seconds, harness, env):
