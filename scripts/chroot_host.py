@@ -31,21 +31,24 @@ PACKAGES = ["python3", "python3-dev", "python3-venv", "python3-pygame", "python3
 SDL3_PACKAGES = ["libsdl3-dev", "libsdl3-image-dev", "libsdl3-ttf-dev", "libsdl3-mixer-dev",
                  "libportmidi-dev", "libfreetype-dev", "pkgconf", "python3.14-dev"]
 SDL3_BUILD = "--no-binary pygame-ce -Csetup-args=-Dsdl_api=3 -Csetup-args=-Dmixer=disabled"
-# host: (chroot, architecture, suite, extra Debian packages, venv option, pip packages)
+# host: (chroot, architecture, suite, extra Debian packages, venv option,
+#        `pip install` arguments after scikit-build-core's, one install each)
 HOSTS = {
-    "i386": ("bookworm-i386", "i386", "bookworm", [], "--system-site-packages", ""),
-    "py314-pygame": ("sid-amd64", "amd64", "sid", [], "--system-site-packages", ""),
+    "i386": ("bookworm-i386", "i386", "bookworm", [], "--system-site-packages", []),
+    "py314-pygame": ("sid-amd64", "amd64", "sid", [], "--system-site-packages", []),
     "py314-pygame-ce": ("sid-amd64", "amd64", "sid", [], "",
-                        f"--only-binary :all: {PYGAME_CE} pytest mypy"),
+                        [f"--only-binary :all: {PYGAME_CE} pytest mypy"]),
     "sdl3": ("sid-amd64", "amd64", "sid", SDL3_PACKAGES, "",
-             f"pytest mypy && pip install {SDL3_BUILD} {PYGAME_CE}"),
+             ["pytest mypy", f"{SDL3_BUILD} {PYGAME_CE}"]),
 }
 CA_BUNDLE = "/etc/quorvelc-host-ca.crt"  # the host's CA bundle, for pip
 ENV = ["PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
        "HOME=/root", "LANG=C.UTF-8", "DEBIAN_FRONTEND=noninteractive",
        "PIP_CERT=" + CA_BUNDLE, "PIP_DISABLE_PIP_VERSION_CHECK=1",
        "SDL_VIDEODRIVER=dummy", "PYGAME_HIDE_SUPPORT_PROMPT=1"]
-APT = "apt-get -o Acquire::Check-Valid-Until=false -y --no-install-recommends"
+# sid's Release may be past its date; these chroots are rebuilt, not crash-proofed.
+APT = ("apt-get -y --no-install-recommends -o Acquire::Check-Valid-Until=false "
+       "-o Acquire::Languages=none -o Dpkg::Options::=--force-unsafe-io")
 REPORT = """import platform, pygame
 flavour = "pygame-ce" if getattr(pygame, "IS_CE", False) else "pygame"
 sdl = ".".join(map(str, pygame.get_sdl_version()))
@@ -88,14 +91,17 @@ def make_chroot(root, arch, suite):
     run("debootstrap", f"--arch={arch}", "--variant=minbase", suite, str(root), MIRROR)
 
 
-def set_up(root, host, packages, venv_option, pip_packages):
+def set_up(root, host, packages, venv_option, installs):
     step(f"setting up {host} in {root}")
     shutil.copy("/etc/resolv.conf", root / "etc/resolv.conf")
     shutil.copy(os.environ.get("PIP_CERT", "/etc/ssl/certs/ca-certificates.crt"),
                 root / CA_BUNDLE.lstrip("/"))
-    inside(root, f"{APT} update && {APT} install {' '.join(packages)} && apt-get clean")
-    inside(root, f"python3 -m venv --clear {venv_option} /opt/{host}\n"
-                 f". /opt/{host}/bin/activate\npip install scikit-build-core {pip_packages}")
+    # dpkg first finishes whatever an interrupted set-up left half done.
+    inside(root, f"dpkg --configure -a && {APT} update && {APT} install {' '.join(packages)}"
+                 " && apt-get clean")
+    pip = f"/opt/{host}/bin/pip install"
+    inside(root, "\n".join([f"python3 -m venv --clear {venv_option} /opt/{host}",
+                            f"{pip} scikit-build-core", *(f"{pip} {a}" for a in installs)]))
 
 
 def copy_sources(root):
@@ -115,7 +121,7 @@ def main():
     if len(sys.argv) != 2 or sys.argv[1] not in HOSTS:
         sys.exit(f"usage: {sys.argv[0]} {{{','.join(HOSTS)}}}")
     host = sys.argv[1]
-    name, arch, suite, extra, venv_option, pip_packages = HOSTS[host]
+    name, arch, suite, extra, venv_option, installs = HOSTS[host]
     root = CHROOTS / name
     CHROOTS.mkdir(parents=True, exist_ok=True)
     with open(CHROOTS / f"{name}.lock", "w") as lock:
@@ -127,7 +133,7 @@ def main():
         run("mount", "-t", "proc", "proc", str(root / "proc"))
         try:
             if not stamp.exists():
-                set_up(root, host, PACKAGES + extra, venv_option, pip_packages)
+                set_up(root, host, PACKAGES + extra, venv_option, installs)
                 stamp.touch()
             step(f"building and installing Quorvelc for {host}")
             copy_sources(root)
