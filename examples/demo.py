@@ -501,7 +501,10 @@ SEGMENTS = {
 DIGITS = ["abcdef", "bc", "abdeg", "abcdg", "bcfg", "acdfg", "acdefg", "abc", "abcdefg", "abcdfg"]
 
 
-def draw_digits(screen: pygame.Surface, number: int, at: Point, cell: int = 3) -> pygame.Rect:
+# The display's type is pygame.surface.Surface in every pygame's stubs; in
+# pygame 2.1.2's, pygame.Surface is a subclass of it.
+def draw_digits(screen: pygame.surface.Surface, number: int, at: Point,
+                cell: int = 3) -> pygame.Rect:
     """Draws `number` with rectangles (no font needed); gives the area used."""
     x, y = at
     for char in str(number):
@@ -513,7 +516,7 @@ def draw_digits(screen: pygame.Surface, number: int, at: Point, cell: int = 3) -
     return pygame.Rect(at[0], at[1], x - at[0], 7 * cell)
 
 
-def draw_counter(screen: pygame.Surface, frame: int, total: int,
+def draw_counter(screen: pygame.surface.Surface, frame: int, total: int,
                  font: Optional[pygame.font.Font]) -> pygame.Rect:
     """The frame counter, on a dark plate in the top left corner."""
     plate = pygame.Rect(0, 0, 190, 34)

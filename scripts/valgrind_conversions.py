@@ -33,7 +33,7 @@ def main(rounds):
     address = records[0].address
     refused = [pointer_text(address, "_p_Other"), pointer_text(address)[:9],
                pointer_text(address, TAG + "\0"), "_" + "\udc80" * 16 + TAG, "null", "",
-               pointer_text(address & 0xFFFFFFFF, digits=4), 7, object(), Wrapper(3.5), RaisingThis()]
+               pointer_text(address & 0xFFFFFFFF, size=4), 7, object(), Wrapper(3.5), RaisingThis()]
     made = nones = refusals = 0
     for _ in range(rounds):
         for record in records:

@@ -1,5 +1,6 @@
 """RImage records in memory that the tests own, laid out as Quorvelc reads
-them on 64-bit, and the pointer texts that name them.
+them on the running interpreter's word size (32- or 64-bit), and the pointer
+texts that name them.
 
 Imports nothing but ctypes, so subprocesses that run with a fake pygame can
 use it too.
@@ -28,18 +29,31 @@ class RImage(ctypes.Structure):
     ]
 
 
-assert ctypes.sizeof(ctypes.c_void_p) == 8, "these records follow the 64-bit layout"
+POINTER_SIZE = ctypes.sizeof(ctypes.c_void_p)
+DIGITS = 2 * POINTER_SIZE  # hex digits in a pointer text
+# Offsets where the word sizes differ; the fields before them are shared.
+_OFFSETS = {4: {"unread_5": 64, "pixels": 68, "row_stride": 72},
+            8: {"unread_5": 80, "pixels": 88, "row_stride": 96}}
+assert POINTER_SIZE in _OFFSETS, f"no record layout for {POINTER_SIZE}-byte pointers"
 for _name, _offset in {
     "channels": 8, "depth": 16, "channel_order": 24, "width": 40,
-    "height": 44, "unread_4": 48, "unread_5": 80, "pixels": 88, "row_stride": 96,
+    "height": 44, "unread_4": 48, **_OFFSETS[POINTER_SIZE],
 }.items():
     assert getattr(RImage, _name).offset == _offset, (_name, getattr(RImage, _name).offset)
 
 
-def pointer_text(address, tag=TAG, digits=8):
-    """The pointer text of `address`: '_', its bytes (8 unless `digits` says
-    otherwise) in memory order, the tag."""
-    return "_" + address.to_bytes(digits, "little").hex() + tag
+def pointer_text(address, tag=TAG, size=POINTER_SIZE):
+    """The pointer text of `address`: '_', its `size` bytes (a pointer's
+    unless given) in memory order as hex digits, the tag."""
+    return "_" + address.to_bytes(size, "little").hex() + tag
+
+
+def other_word_size_text(address):
+    """The text the other word size would write for `address`: 8 digits from
+    its low bytes on 64-bit, 16 digits on 32-bit."""
+    if POINTER_SIZE == 8:
+        return pointer_text(address & 0xFFFFFFFF, size=4)
+    return pointer_text(address, size=8)
 
 
 class Record:

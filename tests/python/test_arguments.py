@@ -7,7 +7,7 @@ instead of crashing.
 import pytest
 
 import Quorvelc
-from records import Record, Wrapper, pointer_text
+from records import DIGITS, POINTER_SIZE, Record, Wrapper, other_word_size_text, pointer_text
 
 convert = Quorvelc.RImage_asSDLSurface
 TYPE_ERROR = "Type error. Expected _p_RImage"
@@ -54,9 +54,9 @@ def test_reference_forms_give_the_record(record, make):
     # Decoding is lenient: characters that are no lower-case hex digit keep
     # the byte built so far, so these all decode to the address 0. Non-ASCII
     # characters count by their UTF-8 bytes.
-    "_" + "Z" * 16 + "_p_RImage",
-    "_" + "\u00e9" * 8 + "_p_RImage",
-    "_" + "\u20ac" * 5 + "-_p_RImage",
+    "_" + "Z" * DIGITS + "_p_RImage",
+    "_" + "\u00e9" * POINTER_SIZE + "_p_RImage",
+    "_" + "\u20ac" * (DIGITS // 3) + "-" * (DIGITS % 3) + "_p_RImage",
 ], ids=["None", "NULL", "NULL-subclass", "wrapper-NULL", "zero", "wrapper-zero",
         "non-digits", "two-byte-characters", "three-byte-characters"])
 def test_null_references_give_none(value):
@@ -65,7 +65,7 @@ def test_null_references_give_none(value):
 
 def _bad_inputs(r):
     text = r.text
-    digits = text[1:17]
+    digits = text[1:1 + DIGITS]
     with_this = TextWithThis("junk")
     with_this.this = text
     return {
@@ -77,10 +77,10 @@ def _bad_inputs(r):
         "lower-case-tag": pointer_text(r.address, "_p_rimage"),
         "short-tag": pointer_text(r.address, "_p_RImag"),
         "long-tag": text + "x",
-        "no-tag": text[:17],
+        "no-tag": text[:1 + DIGITS],
         "non-ascii-tag": pointer_text(r.address, "_p_RImag\u00e9"),
-        "32-bit-digits": "_" + digits[:8] + "_p_RImage",
-        "15-digits": "_" + digits[:15],
+        "other-word-size-digits": other_word_size_text(r.address),
+        "one-digit-short": "_" + digits[:-1],
         "4-digits": "_" + digits[:4],
         "no-underscore": digits + "_p_RImage",
         "leading-blank": " " + text,

@@ -15,6 +15,7 @@ from pathlib import Path
 import pytest
 
 from hardening_support import TAG, TYPE_ERROR, Record, Wrapper, pointer_text
+from records import DIGITS, POINTER_SIZE, other_word_size_text
 
 import Quorvelc  # noqa: E402  (after hardening_support has set the dummy drivers)
 
@@ -73,16 +74,16 @@ CALL_ROWS = [
     ("tag with a trailing blank", text(lambda a: pointer_text(a, TAG + " ")), REFUSED),
     ("truncated to 1 character", text(lambda a: "_"), REFUSED),
     ("truncated inside the digits", text(lambda a: pointer_text(a)[:10]), REFUSED),
-    ("all 16 digits, no tag", text(lambda a: pointer_text(a)[:17]), REFUSED),
+    ("all digits, no tag", text(lambda a: pointer_text(a)[:1 + DIGITS]), REFUSED),
     ("embedded NUL after the tag", text(lambda a: pointer_text(a, TAG + "\0")), REFUSED),
     ("embedded NUL inside the tag", text(lambda a: pointer_text(a, "_p_RIm\0age")), REFUSED),
-    ("NUL characters as digits", text(lambda a: "_" + "\0" * 16 + TAG), NONE),
+    ("NUL characters as digits", text(lambda a: "_" + "\0" * DIGITS + TAG), NONE),
     ("lone surrogate in the tag", text(lambda a: pointer_text(a, "_p_RImag\udc80")), REFUSED),
-    ("lone surrogates as digits", text(lambda a: "_" + "\udc80" * 16 + TAG), REFUSED),
-    ("non-digit characters as digits", text(lambda a: "_" + "zz" * 8 + TAG), NONE),
-    ("upper-case digits", text(lambda a: "_" + "A0" * 8 + TAG), NONE),
-    ("non-ASCII characters as digits", text(lambda a: "_" + "\u00e9" * 8 + TAG), NONE),
-    ("32-bit style 8-digit text", text(lambda a: pointer_text(a & 0xFFFFFFFF, digits=4)), REFUSED),
+    ("lone surrogates as digits", text(lambda a: "_" + "\udc80" * DIGITS + TAG), REFUSED),
+    ("non-digit characters as digits", text(lambda a: "_" + "zz" * POINTER_SIZE + TAG), NONE),
+    ("upper-case digits", text(lambda a: "_" + "A0" * POINTER_SIZE + TAG), NONE),
+    ("non-ASCII characters as digits", text(lambda a: "_" + "\u00e9" * POINTER_SIZE + TAG), NONE),
+    ("text of the other word size", text(other_word_size_text), REFUSED),
     ("digits of address 0", text(lambda a: pointer_text(0)), NONE),
     ('"NULL"', arguments("NULL"), NONE),
     ("None", arguments(None), NONE),

@@ -77,7 +77,15 @@ def test_unaligned_layouts_that_are_shown(channels, pixel_offset, row_stride):
     assert surface._pixels_address == record.pixel_address
 
 
-def test_grey_surfaces_have_their_own_grey_ramp():
+@pytest.fixture
+def display():
+    """pygame 2.1.2 sets a palette only while its display is initialised."""
+    pygame.display.init()
+    yield
+    pygame.display.quit()
+
+
+def test_grey_surfaces_have_their_own_grey_ramp(display):
     first, second = Record(4, 2, channels=1), Record(4, 2, channels=1)
     one, other = convert(first.text), convert(second.text)
     assert [tuple(c)[:3] for c in one.get_palette()] == [(i, i, i) for i in range(256)]

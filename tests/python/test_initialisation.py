@@ -3,6 +3,8 @@ lenient pointer texts: each runs in its own interpreter, so that a crash or a
 hang fails one test instead of the whole run."""
 import pytest
 
+from records import POINTER_SIZE
+
 REFUSING = "raise ImportError('{} refused by the test')\n"
 
 IMPORT_QUORVELC = """
@@ -132,6 +134,8 @@ print(json.dumps(out))
 """
 
 
+@pytest.mark.skipif(POINTER_SIZE != 8, reason="needs a record whose top two address "
+                    "bytes are 0, as in 64-bit user space; 32-bit addresses use all 4 bytes")
 def test_lenient_texts_of_a_live_record(run_python):
     out = run_python(LENIENT)
     assert out == {"upper-second-digits": True, "kept-byte": True, "non-ascii": True}
