@@ -152,3 +152,29 @@ def bench(session):
     session.install(".[pygame]", "numpy", "pyperf")
     session.run("python", str(ROOT / "bench" / "bench_convert.py"), *session.posargs,
                 env=WITH_RECORDS)
+
+
+def chroot_host(session, host):
+    """The Python suite inside a Debian chroot (scripts/chroot_host.py), made
+    on first use and kept under /var/cache/quorvelc/chroots."""
+    need_packages(session, "debootstrap")
+    session.run("python3", "scripts/chroot_host.py", host, external=True)
+
+
+@nox.session(python=False)
+def i386(session):
+    """Python suite on 32-bit x86: Debian 12 i386 chroot, its CPython 3.11 and pygame 2.1.2."""
+    chroot_host(session, "i386")
+
+
+@nox.session(python=False)
+@nox.parametrize("flavour", FLAVOURS)
+def py314(session, flavour):
+    """Python suite on CPython 3.14 (Debian sid chroot): Debian's pygame, pygame-ce's wheel."""
+    chroot_host(session, f"py314-{flavour}")
+
+
+@nox.session(python=False)
+def sdl3(session):
+    """Python suite on SDL 3: pygame-ce built from its sdist with sdl_api=3 (sid chroot)."""
+    chroot_host(session, "sdl3")
