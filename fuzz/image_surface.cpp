@@ -102,10 +102,10 @@ void check_surface(const RImage &record, SDL_Surface *surface) {
     FUZZ_CHECK(record.depth == 8);
     int bytes_per_pixel = record.channels;
     FUZZ_CHECK(bytes_per_pixel == 1 || bytes_per_pixel == 3 || bytes_per_pixel == 4);
-    FUZZ_CHECK(record.width >= 0 && record.height >= 0);
-    bool empty = record.width == 0 || record.height == 0;
-    FUZZ_CHECK(empty || record.pixels);
-    FUZZ_CHECK(empty || int64_t{record.row_stride} >= int64_t{record.width} * bytes_per_pixel);
+    FUZZ_CHECK(record.width > 0 && record.height > 0 && record.pixels);
+    int64_t row_bytes = int64_t{record.width} * bytes_per_pixel;
+    FUZZ_CHECK(record.row_stride >= row_bytes);
+    FUZZ_CHECK(int64_t{record.height - 1} * record.row_stride + row_bytes <= INT32_MAX);
     if (bytes_per_pixel == 4)
         FUZZ_CHECK(reinterpret_cast<uintptr_t>(record.pixels) % 4 == 0 && record.row_stride % 4 == 0);
 

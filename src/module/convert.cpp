@@ -5,6 +5,7 @@
 #include "runtime/runtime.h"
 
 #include <array>
+#include <climits>
 #include <cstdint>
 
 namespace {
@@ -57,12 +58,18 @@ pixel_format *format_of(const RImage *record) {
 // itself, depending on its version; refusing them here keeps the answer the
 // same under every SDL that pygame may ship.
 bool layout_is_drawable(const RImage *record, const pixel_format &format) {
-    if (record->width < 0 || record->height < 0)
+    // An empty record has nothing to show, and a Surface with no rows over
+    // the record's address still lets a PixelArray write a row there.
+    if (record->width <= 0 || record->height <= 0)
         return false;
     int64_t row_bytes = int64_t{record->width} * (format.bits_per_pixel / 8);
-    if (record->width > 0 && record->height > 0 && record->row_stride < row_bytes)
+    if (record->row_stride < row_bytes)
         return false;  // rows would overlap, or run backwards
-    if (!record->pixels && record->width > 0 && record->height > 0)
+    // SDL and pygame find a row at y * pitch in an int: past INT_MAX it wraps
+    // to an address before the record.
+    if (int64_t{record->height - 1} * record->row_stride + row_bytes > INT_MAX)
+        return false;
+    if (!record->pixels)
         return false;  // pygame would write through the null address on the first draw
     if (format.bits_per_pixel == 32 &&
         (reinterpret_cast<uintptr_t>(record->pixels) % 4 != 0 || record->row_stride % 4 != 0))

@@ -74,6 +74,10 @@ int object_to_pointer(PyObject *object, void **out, type_descriptor *descriptor,
                 return -1;
         }
         this_attribute = PyObject_GetAttr(object, this_name);
+        // An interrupt or an exit says nothing about the object: it goes on
+        // unchanged, where any Exception becomes the refusal.
+        if (!this_attribute && PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception))
+            return -1;
         if (!this_attribute || !PyUnicode_Check(this_attribute)) {
             Py_XDECREF(this_attribute);
             return type_error(descriptor, flags);
