@@ -54,23 +54,16 @@ Point = Tuple[int, int]
 
 
 class RImage(ctypes.Structure):
-    """The image record, as Quorvelc reads it. Fields named `unused_*` are not read."""
+    """The image record, as Quorvelc reads it. Fields named `unread_*` are not read."""
 
     _fields_ = [
-        ("unused_0", ctypes.c_int * 2),
-        ("channels", ctypes.c_int),
-        ("unused_1", ctypes.c_int),
-        ("depth", ctypes.c_int),
-        ("unused_2", ctypes.c_char * 4),
-        ("channel_order", ctypes.c_char * 4),
-        ("unused_3", ctypes.c_int * 3),
-        ("width", ctypes.c_int),
-        ("height", ctypes.c_int),
-        ("unused_4", ctypes.c_void_p * 4),
-        ("unused_5", ctypes.c_int),
+        ("unread_0", ctypes.c_int * 2), ("channels", ctypes.c_int),
+        ("unread_1", ctypes.c_int), ("depth", ctypes.c_int),
+        ("unread_2", ctypes.c_char * 4), ("channel_order", ctypes.c_char * 4),
+        ("unread_3", ctypes.c_int * 3), ("width", ctypes.c_int), ("height", ctypes.c_int),
+        ("unread_4", ctypes.c_void_p * 4), ("unread_5", ctypes.c_int),
         # A `char *` in C; c_void_p reads back as a plain integer address.
-        ("pixels", ctypes.c_void_p),
-        ("row_stride", ctypes.c_int),
+        ("pixels", ctypes.c_void_p), ("row_stride", ctypes.c_int),
     ]
 
 

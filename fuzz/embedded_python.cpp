@@ -1,24 +1,28 @@
 #include "embedded_python.h"
 
 #include "module/module.h"
-#include "runtime/runtime.h"
+#include "runtime/runtime.h"  // register_initial_types
 
 #include <cstdio>
 #include <cstdlib>
 
-void fuzz_fail(const char *message) {
-    std::fprintf(stderr, "fuzz check failed: %s\n", message);
+void fuzz_fail(const char *message, const char *file, int line) {
+    std::fprintf(stderr, "fuzz check failed: %s:%d: %s\n", file, line, message);
     if (Py_IsInitialized() && PyErr_Occurred())
         PyErr_Print();
     std::abort();
 }
 
-void start_embedded_python(bool with_pygame) {
-    // No screen and no greeting; PYTHONPATH (set by scripts/fuzz.sh) finds pygame.
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    setenv("PYGAME_HIDE_SUPPORT_PROMPT", "1", 1);
+PyObject *run_python(const char *code) {
+    PyObject *globals = PyDict_New();
+    PyObject *done = globals ? PyRun_String(code, Py_file_input, globals, globals) : nullptr;
+    if (!done)
+        fuzz_fail(code);
+    Py_DECREF(done);
+    return globals;
+}
 
+void start_embedded_python(bool with_pygame) {
     PyPreConfig preconfig;
     PyPreConfig_InitPythonConfig(&preconfig);
     preconfig.allocator = PYMEM_ALLOCATOR_MALLOC;
@@ -31,17 +35,16 @@ void start_embedded_python(bool with_pygame) {
     PyConfig_Clear(&config);
     if (PyStatus_Exception(status))
         fuzz_fail("Python initialisation");
-
     register_initial_types();
-    if (!registered_types[RIMAGE_TYPE])
-        fuzz_fail("the RImage pointer type is not registered");
     if (!with_pygame)
         return;
-    PyObject *surface_module = PyImport_ImportModule("pygame.surface");
-    if (!surface_module)
-        fuzz_fail("import pygame.surface (is PYTHONPATH set to the venv's site-packages?)");
-    Py_DECREF(surface_module);
-    if (import_pygame_and_sdl() < 0 || !pygame_api_slots[PYGAME_SURFACE_NEW_SLOT] ||
-        !sdl_api.create_rgb_surface_with_format_from || !sdl_api.free_surface)
-        fuzz_fail("pygame's C API or SDL's entry points were not found");
+    // PYTHONPATH and the dummy SDL drivers come from scripts/fuzz.py.
+    char pixels[3] = {};
+    RImage record{};
+    record.channels = 3, record.depth = 8, record.width = record.height = 1;
+    record.pixels = pixels, record.row_stride = 3;
+    PyObject *surface = import_pygame_and_sdl() == 0 ? surface_from_image(&record) : nullptr;
+    if (!surface || surface == Py_None)
+        fuzz_fail("pygame or the SDL it loaded was not found (is PYTHONPATH the venv's?)");
+    Py_DECREF(surface);
 }

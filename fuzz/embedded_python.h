@@ -5,24 +5,14 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-// Starts the interpreter with the C allocator (so that every Python object is
-// a heap block of its own that AddressSanitizer watches), registers the
-// module's pointer types and, with `with_pygame`, imports pygame.surface and
-// copies its C-API entries and SDL entry points as the module's import does.
-// Aborts the run when any of it fails: a harness without its setup would
-// report nothing.
+// Starts Python on the C allocator (each object a heap block that AddressSanitizer
+// watches) and registers the module's pointer types; `with_pygame` also imports
+// pygame and SDL and checks that a small record becomes a Surface.
 void start_embedded_python(bool with_pygame);
-
-// Aborts with the message and the pending Python error, if any: a broken
-// invariant is a finding.
-[[noreturn]] void fuzz_fail(const char *message);
-
-#define FUZZ_CHECK(condition)                                                   \
-    do {                                                                        \
-        if (!(condition))                                                       \
-            fuzz_fail(__FILE__ ":" QUORVELC_FUZZ_STRING(__LINE__) ": " #condition); \
-    } while (0)
-#define QUORVELC_FUZZ_STRING(x) QUORVELC_FUZZ_STRING2(x)
-#define QUORVELC_FUZZ_STRING2(x) #x
+// Runs code in a namespace of its own, which it gives (a new reference).
+PyObject *run_python(const char *code);
+// Aborts with the message and the pending Python error, if any: a finding.
+[[noreturn]] void fuzz_fail(const char *message, const char *file = "", int line = 0);
+#define FUZZ_CHECK(condition) ((condition) ? void() : fuzz_fail(#condition, __FILE__, __LINE__))
 
 #endif

@@ -1,18 +1,17 @@
-"""A short conversion workload for scripts/valgrind.sh: every pixel format,
+"""A short conversion workload for valgrind.py: every pixel format,
 texts and wrappers, None and "NULL", layouts that give None, and refused
 arguments of several kinds, with each Surface drawn into and dropped.
 
 Usage: valgrind_conversions.py [rounds]
+(the tests' `records` module must be importable: PYTHONPATH=tests/python)
 """
 import sys
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "python"))
+import pygame  # noqa: F401  (loaded first, as a program using the module would)
+import Quorvelc
+from records import TAG, Record, Wrapper, pointer_text
 
-from hardening_support import TAG, TYPE_ERROR, Record, Wrapper, pointer_text  # noqa: E402
-
-import pygame  # noqa: E402
-import Quorvelc  # noqa: E402
+TYPE_ERROR = "Type error. Expected " + TAG
 
 
 class RaisingThis:

@@ -3,6 +3,7 @@ its version in the package metadata, the typed stub (checked with mypy
 against the demo and against calls it must reject), and a README whose
 Python examples run as written."""
 import ast
+import ctypes
 import importlib.metadata
 import importlib.util
 import os
@@ -15,6 +16,7 @@ from pathlib import Path
 import pytest
 
 import Quorvelc
+import records
 
 ROOT = Path(__file__).resolve().parents[2]
 IMPORT_SYSTEM_NAMES = {"__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__"}
@@ -157,3 +159,27 @@ def test_readme_python_examples_run_as_written(block, tmp_path):
                           env=dict(os.environ, SDL_VIDEODRIVER="dummy"),
                           capture_output=True, text=True, timeout=60)
     assert done.returncode == 0, f"exit {done.returncode}\n{done.stdout}\n{done.stderr}"
+
+
+def _copied_layout(source):
+    """The fields (name, offset, size) of the standalone RImage class in `source`."""
+    tree = ast.parse(source)
+    node = next(n for n in tree.body if isinstance(n, ast.ClassDef) and n.name == "RImage")
+    namespace = {"ctypes": ctypes}
+    exec(ast.get_source_segment(source, node), namespace)
+    return _layout(namespace["RImage"])
+
+
+def _layout(structure):
+    return [(name, getattr(structure, name).offset, getattr(structure, name).size)
+            for name, _ in structure._fields_]
+
+
+# Users copy these as complete programs, so each declares the record itself;
+# a drift from the layout the tests check would go unnoticed otherwise.
+@pytest.mark.parametrize("copy", ["examples/demo.py", "README.md"])
+def test_standalone_record_copies_match_the_tests_layout(copy):
+    text = (ROOT / copy).read_text()
+    if copy == "README.md":
+        text = next(b for b in _readme_python_blocks() if "class RImage" in b)
+    assert _copied_layout(text) == _layout(records.RImage)

@@ -1,0 +1,154 @@
+"""Every check of Quorvelc, declared once: `scripts/nox --list` shows them.
+
+Sessions that need system packages (GoogleTest, clang, valgrind, debootstrap)
+install the missing ones with apt-get, so a fresh Debian machine needs
+nothing but python3 with venv. Build trees go under build/<preset>.
+"""
+import os
+import shutil
+import subprocess
+from pathlib import Path
+
+import nox
+
+ROOT = Path(__file__).resolve().parent
+BUILD = ROOT / "build"
+FLAVOURS = ["pygame", "pygame-ce"]
+# The first is the default interpreter; the others are the oldest supported
+# and the newest this machine has.
+PYTHONS = ["3.11", "3.9", "3.13"]
+HEADLESS = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy", "PYGAME_HIDE_SUPPORT_PROMPT": "1"}
+# The tests' record module, shared with the benchmark and the valgrind workload.
+WITH_RECORDS = {**HEADLESS, "PYTHONPATH": str(ROOT / "tests" / "python")}
+
+nox.options.sessions = ["native", "tests"]
+nox.options.default_venv_backend = "venv"
+
+# pyenv answers only for the interpreters it is told to use; naming every
+# installed one lets nox find python3.9 and the others by name.
+_pyenv = Path.home() / ".pyenv" / "versions"
+if _pyenv.is_dir() and "PYENV_VERSION" not in os.environ:
+    _versions = sorted(p.name for p in _pyenv.iterdir())
+    _default = subprocess.run(["pyenv", "version-name"], capture_output=True, text=True).stdout.strip()
+    os.environ["PYENV_VERSION"] = ":".join([_default] * bool(_default) + _versions)
+
+
+def need_packages(session, *packages):
+    """Installs the Debian packages among `packages` that are missing."""
+    missing = [p for p in packages if subprocess.run(
+        ["dpkg-query", "-W", "-f=${Status}", p], capture_output=True, text=True
+    ).stdout != "install ok installed"]
+    if missing:
+        session.run("apt-get", "update", "-qq", external=True)
+        session.run("apt-get", "install", "-y", "-qq", "--no-install-recommends", *missing,
+                    external=True, env={"DEBIAN_FRONTEND": "noninteractive"})
+
+
+def pytest(session, *args, env=HEADLESS):
+    """The Python suite against the installed module (run from the root:
+    tests import the installed module, never a build tree)."""
+    session.run("python", "-m", "pytest", "-p", "no:cacheprovider", str(ROOT / "tests" / "python"),
+                *args, env=env)
+
+
+def configure_and_build(session, preset):
+    """A CMake preset's build, for the session's interpreter (whose
+    site-packages embedded interpreters and workloads use)."""
+    session.run("cmake", "--preset", preset, f"-DPython_EXECUTABLE={Path(session.bin) / 'python'}",
+                external=True)
+    session.run("cmake", "--build", "--preset", preset, external=True)
+
+
+@nox.session(python=PYTHONS)
+@nox.parametrize("flavour", FLAVOURS)
+def tests(session, flavour):
+    """Python suite: .[flavour,test] installed into the session's own environment."""
+    session.install(f".[{flavour},test]")
+    pytest(session, *session.posargs)
+
+
+@nox.session(python=PYTHONS[0])
+def native(session):
+    """GoogleTest suite of the core, through the `native` CMake preset and CTest."""
+    need_packages(session, "libgtest-dev", "ninja-build", "g++")
+    configure_and_build(session, "native")
+    session.run("ctest", "--preset", "native", external=True)
+
+
+@nox.session(python=PYTHONS[0])
+def sanitize(session):
+    """Native and Python suites under AddressSanitizer and UBSan; any report fails."""
+    need_packages(session, "clang", "libclang-rt-14-dev", "libgtest-dev", "ninja-build")
+    configure_and_build(session, "sanitize")
+    session.run("ctest", "--preset", "sanitize", external=True)
+    # The Python suite tests the installed module, so the sanitized build is installed.
+    session.install("-C", "cmake.args=--preset=sanitize", "-C", "cmake.build-type=Debug",
+                    "-C", f"build-dir={BUILD / 'sanitize-wheel'}", ".[pygame,test]",
+                    env={"CXX": "clang++"})
+    session.run("python", "scripts/sanitizer.py", str(BUILD / "sanitizer-reports"),
+                "python", "-m", "pytest", "-p", "no:cacheprovider", str(ROOT / "tests" / "python"),
+                *session.posargs, env=HEADLESS)
+
+
+@nox.session(python=PYTHONS[0])
+def fuzz(session):
+    """libFuzzer harnesses from their seed corpus; `-- SECONDS` per harness (60)."""
+    need_packages(session, "clang", "libclang-rt-14-dev", "ninja-build")
+    session.install("pygame")
+    configure_and_build(session, "fuzz")
+    session.run("python", "scripts/fuzz.py", str(BUILD / "fuzz"), *(session.posargs or ["60"]))
+
+
+@nox.session(python=PYTHONS[0])
+def valgrind(session):
+    """memcheck over a conversion workload; errors or definite leaks of ours fail."""
+    need_packages(session, "valgrind", "ninja-build", "g++")
+    session.install("pygame")
+    configure_and_build(session, "valgrind")
+    session.run("python", "scripts/valgrind.py", str(BUILD / "valgrind"), *session.posargs,
+                env=WITH_RECORDS)
+
+
+@nox.session(python=PYTHONS[0])
+def demo(session):
+    """examples/demo.py with pygame: still (build/demo.png), then live for 60 frames."""
+    session.install(".[pygame]")
+    out = BUILD / "demo"
+    shutil.rmtree(out, ignore_errors=True)
+    out.mkdir(parents=True)
+    session.run("python", "examples/demo.py", "--out", str(out / "demo.png"), *session.posargs)
+    log = session.run("python", "examples/demo.py", "--live", "--frames", "60",
+                      "--out", str(out / "live.png"), silent=True)
+    print(log)
+    if "live: ran 60 frames; the record's bytes changed in 60 of them" not in log:
+        session.error("the live demo did not run its 60 frames")
+    for picture in ("demo.png", "live.png"):
+        if (out / picture).read_bytes()[:8] != b"\x89PNG\r\n\x1a\n":
+            session.error(f"the demo left no PNG at {out / picture}")
+    session.log(f"pictures in {out}")
+
+
+@nox.session(python=PYTHONS[0])
+def dist(session):
+    """sdist, a wheel built from it, installed into a fresh environment and imported."""
+    session.install("build")
+    dist_dir = BUILD / "dist"
+    shutil.rmtree(dist_dir, ignore_errors=True)
+    session.run("python", "-m", "build", "--outdir", str(dist_dir), ".")
+    wheel = next(dist_dir.glob("*.whl"))
+    user = BUILD / "dist-user"
+    shutil.rmtree(user, ignore_errors=True)
+    session.run("python", "-m", "venv", str(user))
+    session.run(str(user / "bin" / "pip"), "install", "--quiet", str(wheel), "pygame", external=True)
+    session.run(str(user / "bin" / "python"), "-c",
+                "import importlib.metadata, Quorvelc; assert Quorvelc.RImage_asSDLSurface(None) is None; "
+                "print('installed', importlib.metadata.version('Quorvelc'), 'from', Quorvelc.__file__)",
+                external=True, env=HEADLESS)
+
+
+@nox.session(python=PYTHONS[0])
+def bench(session):
+    """Benchmark table against pygame's own ways (pyperf); `-- --quick` for a short run."""
+    session.install(".[pygame]", "numpy", "pyperf")
+    session.run("python", str(ROOT / "bench" / "bench_convert.py"), *session.posargs,
+                env=WITH_RECORDS)

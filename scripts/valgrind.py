@@ -1,0 +1,68 @@
+"""Runs the conversion workload (valgrind_conversions.py) under memcheck
+against a build tree's extension, and fails when a memory error or a definite
+leak has a frame of this module's code in its stack. Errors of the
+interpreter, pygame or SDL alone are counted, not failed.
+
+PYTHONMALLOC=malloc hands every Python object to the C allocator, where
+memcheck sees it. Only definite leaks count: the interpreter keeps much of its
+memory reachable until exit, and memory nothing points to any more is what a
+missed release leaves. valgrind-python.supp names the interpreter's, pygame's
+and the loader's own.
+
+Usage: valgrind.py BUILD [ROUNDS]
+"""
+import os
+import re
+import subprocess
+import sys
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+SOURCES = str(HERE.parent / "src") + "/"
+ERROR_KINDS = ("Invalid ", "Conditional jump", "Use of uninitialised", "Syscall param",
+               "Mismatched free", "Source and destination overlap", "Argument '")
+
+
+def blocks_of(log):
+    """The log's reports, each a list of lines without the ==pid== prefix."""
+    blocks, current = [], []
+    for line in log.splitlines():
+        text = re.sub(r"^==\d+== ?", "", line)
+        if text.strip():
+            current.append(text)
+        elif current:
+            blocks.append(current)
+            current = []
+    return blocks + ([current] if current else [])
+
+
+def main(build, rounds="150"):
+    build = Path(build).resolve()
+    module = next(build.glob("Quorvelc*.so")).name
+    log_path = build / "memcheck.log"
+    env = dict(os.environ, PYTHONMALLOC="malloc", SDL_VIDEODRIVER="dummy", SDL_AUDIODRIVER="dummy",
+               PYGAME_HIDE_SUPPORT_PROMPT="1",
+               PYTHONPATH=os.pathsep.join([str(build), os.environ.get("PYTHONPATH", "")]))
+    status = subprocess.run(
+        ["valgrind", "--tool=memcheck", "--leak-check=full", "--show-leak-kinds=definite",
+         "--errors-for-leak-kinds=definite", "--num-callers=40", "--fullpath-after=",
+         f"--suppressions={HERE / 'valgrind-python.supp'}", f"--log-file={log_path}",
+         sys.executable, str(HERE / "valgrind_conversions.py"), rounds], env=env).returncode
+    blocks = blocks_of(log_path.read_text(errors="replace"))
+
+    def ours(block):
+        return any(SOURCES in line or module in line for line in block[1:])
+
+    errors = [b for b in blocks if b[0].startswith(ERROR_KINDS)]
+    leaks = [b for b in blocks if "are definitely lost" in b[0]]
+    for block in [b for b in errors + leaks if ours(b)] + [
+            b for b in blocks if b[0] in ("LEAK SUMMARY:", "HEAP SUMMARY:")]:
+        print("\n".join(block) + "\n")
+    ours_count = sum(map(ours, errors + leaks))
+    print(f"memory errors: {len(errors)} contexts, definite leaks: {len(leaks)} records; "
+          f"{ours_count} through Quorvelc; workload exit status {status} (log {log_path})")
+    return 1 if ours_count or status else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(*sys.argv[1:]))
