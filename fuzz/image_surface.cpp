@@ -33,13 +33,15 @@ int small(int32_t value, int low, int high) {
 // The layouts a Surface may be made over, whatever SDL decides on the others.
 bool showable(const RImage &record) {
     int bytes = record.channels;
-    if (record.depth != 8 || (bytes != 1 && bytes != 3 && bytes != 4) || record.width < 0 ||
-        record.height < 0)
+    if (record.depth != 8 || (bytes != 1 && bytes != 3 && bytes != 4) || record.width <= 0 ||
+        record.height <= 0 || !record.pixels)
         return false;
     if (bytes == 4 && (reinterpret_cast<uintptr_t>(record.pixels) % 4 || record.row_stride % 4))
         return false;
-    return record.width == 0 || record.height == 0 ||
-           (record.pixels && int64_t{record.row_stride} >= int64_t{record.width} * bytes);
+    // Every row drawn must lie within INT_MAX bytes of pixels.
+    int64_t row_bytes = int64_t{record.width} * bytes;
+    return record.row_stride >= row_bytes &&
+           int64_t{record.height - 1} * record.row_stride + row_bytes <= INT32_MAX;
 }
 
 }  // namespace

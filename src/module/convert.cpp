@@ -5,6 +5,7 @@
 #include "runtime/runtime.h"
 
 #include <array>
+#include <climits>
 #include <cstdint>
 
 namespace {
@@ -57,12 +58,18 @@ pixel_format *format_of(const RImage *record) {
 // itself, depending on its version; refusing them here keeps the answer the
 // same under every SDL that pygame may ship.
 bool layout_is_drawable(const RImage *record, const pixel_format &format) {
-    if (record->width < 0 || record->height < 0)
+    // An empty record has nothing to show, and a Surface with no rows over
+    // the record's address still lets a PixelArray write a row there.
+    if (record->width <= 0 || record->height <= 0)
         return false;
     int64_t row_bytes = int64_t{record->width} * (format.bits_per_pixel / 8);
-    if (record->width > 0 && record->height > 0 && record->row_stride < row_bytes)
+    if (record->row_stride < row_bytes)
         return false;  // rows would overlap, or run backwards
-    if (!record->pixels && record->width > 0 && record->height > 0)
+    // SDL and pygame find a row at y * pitch in an int: past INT_MAX it wraps
+    // to an address before the record.
+    if (int64_t{record->height - 1} * record->row_stride + row_bytes > INT_MAX)
+        return false;
+    if (!record->pixels)
         return false;  // pygame would write through the null address on the first draw
     if (format.bits_per_pixel == 32 &&
         (reinterpret_cast<uintptr_t>(record->pixels) % 4 != 0 || record->row_stride % 4 != 0))
@@ -127,17 +134,39 @@ PyObject *surface_from_image(const RImage *record) {
     return construct(surface, 1);
 }
 
-PyObject *surface_from_argument(PyObject *, PyObject *args) {
-    PyObject *image;
-    // The common call skips the format parser; any other count goes through
-    // it for the interpreter's own argument error.
-    if (PyTuple_GET_SIZE(args) == 1)
-        image = PyTuple_GET_ITEM(args, 0);
-    else if (!PyArg_ParseTuple(args, "O:RImage_asSDLSurface", &image))
+namespace {
+
+// Raises the interpreter's own error for a count other than one: the tuple is
+// built only here, so that PyArg_ParseTuple words it on every Python version.
+// Gives null.
+PyObject *wrong_argument_count(PyObject *const *args, Py_ssize_t count) {
+    PyObject *tuple = PyTuple_New(count);
+    if (!tuple)
         return nullptr;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        Py_INCREF(args[i]);
+        PyTuple_SET_ITEM(tuple, i, args[i]);
+    }
+    PyObject *image;
+    PyArg_ParseTuple(tuple, "O:RImage_asSDLSurface", &image);  // fails: not one argument
+    Py_DECREF(tuple);
+    return nullptr;
+}
+
+}  // namespace
+
+PyObject *surface_from_argument(PyObject *, PyObject *const *args, Py_ssize_t count,
+                                PyObject *keyword_names) {
+    // The text of METH_VARARGS's own refusal: the fast-call one names the module too.
+    if (keyword_names && PyTuple_GET_SIZE(keyword_names) != 0) {
+        PyErr_SetString(PyExc_TypeError, "RImage_asSDLSurface() takes no keyword arguments");
+        return nullptr;
+    }
+    if (count != 1)
+        return wrong_argument_count(args, count);
 
     void *record = nullptr;
-    if (object_to_pointer(image, &record, registered_types[RIMAGE_TYPE], CONVERT_RAISE) < 0)
+    if (object_to_pointer(args[0], &record, registered_types[RIMAGE_TYPE], CONVERT_RAISE) < 0)
         return nullptr;
     return surface_from_image(static_cast<const RImage *>(record));
 }

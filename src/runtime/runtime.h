@@ -71,6 +71,8 @@ char *pack_hex(char *out, const unsigned char *bytes, int count);
 // Gives 0 on success, -1 on failure. With CONVERT_RAISE a failure raises
 // TypeError ("Type error. Expected <name>" or "Expected a pointer"); without
 // it, no error of its own is set (an error of the `this` lookup stays set).
+// An error of the `this` lookup that is no Exception (KeyboardInterrupt,
+// SystemExit, GeneratorExit) is never replaced: -1 with that error set.
 // A missing object (null) gives 0 and leaves *out untouched.
 int object_to_pointer(PyObject *object, void **out, type_descriptor *descriptor, int flags);
 

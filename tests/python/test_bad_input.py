@@ -99,7 +99,9 @@ CALL_ROWS = [
     ("this is None", wrapped(lambda r: Wrapper(None)), REFUSED),
     ("this is a wrapper", wrapped(lambda r: Wrapper(Wrapper(r.text))), REFUSED),
     ("this raises ValueError", wrapped(lambda r: raising(ValueError("no pointer"))), REFUSED),
-    ("this raises KeyboardInterrupt", wrapped(lambda r: raising(KeyboardInterrupt())), REFUSED),
+    ("this raises KeyboardInterrupt", wrapped(lambda r: raising(KeyboardInterrupt("stop"))),
+     ("KeyboardInterrupt", "stop")),
+    ("this raises SystemExit", wrapped(lambda r: raising(SystemExit(3))), ("SystemExit", "3")),
     ("this has another tag", wrapped(lambda r: Wrapper(pointer_text(r.address, "_p_Other"))),
      REFUSED),
     ('this is "NULL"', wrapped(lambda r: Wrapper("NULL")), NONE),
@@ -121,8 +123,13 @@ RECORD_ROWS = [
     ("negative row_stride", dict(), {"row_stride": -12}, NONE),
     ("width whose rows overflow row_stride", dict(), {"width": 1 << 30}, NONE),
     ("null pixels with rows", dict(null_pixels=True), {}, NONE),
-    ("null pixels, width 0", dict(null_pixels=True), {"width": 0}, (0, 3)),
-    ("null pixels, height 0", dict(null_pixels=True), {"height": 0}, (4, 0)),
+    ("width 0", dict(), {"width": 0}, NONE),
+    ("height 0", dict(), {"height": 0}, NONE),
+    ("null pixels, width 0", dict(null_pixels=True), {"width": 0}, NONE),
+    ("null pixels, height 0", dict(null_pixels=True), {"height": 0}, NONE),
+    # SDL and pygame find row y at y * row_stride in an int.
+    ("last row ending at INT_MAX", dict(), {"height": 2, "row_stride": 2**31 - 13}, (4, 2)),
+    ("last row ending past INT_MAX", dict(), {"height": 2, "row_stride": 2**31 - 12}, NONE),
     ("4 channels, misaligned pixels", dict(channels=4, pixel_offset=1), {}, NONE),
     ("4 channels, row_stride not a multiple of 4", dict(channels=4, row_stride=18), {}, NONE),
 ]
@@ -131,8 +138,9 @@ RECORD_ROWS = [
 def call_result(args, kwargs):
     try:
         result = convert(*args, **kwargs)
-    except Exception as error:  # noqa: BLE001 - the error is the result
-        # The refusal replaces whatever the lookup of `this` raised.
+    except BaseException as error:  # noqa: BLE001 - the error is the result
+        # The refusal replaces whatever Exception the lookup of `this` raised;
+        # an interrupt or exit goes on as it was raised.
         assert error.__context__ is None and error.__cause__ is None
         return (type(error).__name__, str(error))
     if result is None:

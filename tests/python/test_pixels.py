@@ -85,3 +85,28 @@ def test_drawing_lands_in_the_record(channels, order, colour, stored):
             expected = stored if (x, y) in inside else bytes(channels)
             assert record.read(x, y) == expected, (x, y)
     assert padding_bytes(record) == bytes([CANARY]) * (PADDING * HEIGHT)
+
+
+def test_no_write_through_a_record_without_rows():
+    # 5x0: a Surface over the record's address would let a PixelArray write a row there.
+    record = Record(5, 1, channels=3)
+    record.image.height = 0
+    surface = convert(record.text)
+    if surface is not None:
+        pygame.PixelArray(surface)[0] = (1, 2, 3)
+    assert bytes(record.memory) == bytes([CANARY]) * 15
+
+
+def test_no_write_before_a_record_whose_rows_pass_int_max():
+    # Grey 1x3 with a 1 GiB stride: row 2 starts 2 GiB after `pixels`, and
+    # pygame's y * pitch in an int wraps that to 2 GiB before it. `pixels` is
+    # put 2 GiB past a byte the test owns, so that a wrapped write lands there.
+    owned = Record(1, 1, channels=1)
+    record = Record(1, 1, channels=1)
+    record.image.height = 3
+    record.image.row_stride = 1 << 30
+    record.image.pixels = owned.pixel_address + (1 << 31)
+    surface = convert(record.text)
+    if surface is not None:
+        surface.set_at((0, 2), (1, 1, 1))
+    assert bytes(owned.memory) == bytes([CANARY])
