@@ -170,17 +170,39 @@ PyObject *surface_from_image(const RImage *record) {
     return construct(surface, 1);
 }
 
-PyObject *surface_from_argument(PyObject *, PyObject *args) {
-    PyObject *image;
-    // The common call skips the format parser; any other count goes through
-    // it for the interpreter's own argument error.
-    if (PyTuple_GET_SIZE(args) == 1)
-        image = PyTuple_GET_ITEM(args, 0);
-    else if (!PyArg_ParseTuple(args, "O:RImage_asSDLSurface", &image))
+namespace {
+
+// Raises the interpreter's own error for a count other than one: the tuple is
+// built only here, so that PyArg_ParseTuple words it on every Python version.
+// Gives null.
+PyObject *wrong_argument_count(PyObject *const *args, Py_ssize_t count) {
+    PyObject *tuple = PyTuple_New(count);
+    if (!tuple)
         return nullptr;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        Py_INCREF(args[i]);
+        PyTuple_SET_ITEM(tuple, i, args[i]);
+    }
+    PyObject *image;
+    PyArg_ParseTuple(tuple, "O:RImage_asSDLSurface", &image);  // fails: not one argument
+    Py_DECREF(tuple);
+    return nullptr;
+}
+
+}  // namespace
+
+PyObject *surface_from_argument(PyObject *, PyObject *const *args, Py_ssize_t count,
+                                PyObject *keyword_names) {
+    // The text of METH_VARARGS's own refusal: the fast-call one names the module too.
+    if (keyword_names && PyTuple_GET_SIZE(keyword_names) != 0) {
+        PyErr_SetString(PyExc_TypeError, "RImage_asSDLSurface() takes no keyword arguments");
+        return nullptr;
+    }
+    if (count != 1)
+        return wrong_argument_count(args, count);
 
     void *record = nullptr;
-    if (object_to_pointer(image, &record, registered_types[RIMAGE_TYPE], CONVERT_RAISE) < 0)
+    if (object_to_pointer(args[0], &record, registered_types[RIMAGE_TYPE], CONVERT_RAISE) < 0)
         return nullptr;
     return surface_from_image(static_cast<const RImage *>(record));
 }

@@ -7,8 +7,12 @@ void *pygame_api_slots[PYGAME_API_SLOT_COUNT];
 
 namespace {
 
+// The method row holds every function as a PyCFunction; the flags say the real
+// signature. The cast goes through void (*)(void), which casts to any function.
 PyMethodDef method_table[] = {
-    {"RImage_asSDLSurface", surface_from_argument, METH_VARARGS, nullptr},
+    {"RImage_asSDLSurface",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(surface_from_argument)),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -42,8 +42,12 @@ int import_pygame_api(const char *module_name, int first_slot, int count);
 int import_pygame_and_sdl();
 
 // The argument layer: RImage_asSDLSurface(image), the module's one Python
-// function. Gives a new reference (Surface or None) or null with the error set.
-PyObject *surface_from_argument(PyObject *self, PyObject *args);
+// function, called without an argument tuple (METH_FASTCALL | METH_KEYWORDS):
+// `args` holds `count` positional arguments, `keyword_names` the names of
+// any keyword arguments after them. Gives a new reference (Surface or None)
+// or null with the error set.
+PyObject *surface_from_argument(PyObject *self, PyObject *const *args, Py_ssize_t count,
+                                PyObject *keyword_names);
 
 // The SDL layer: makes an SDL surface over the record's own pixels, or gives null when the
 // record's layout cannot be shown (depth, channels, alignment, sizes) or SDL

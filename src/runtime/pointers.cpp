@@ -45,6 +45,22 @@ void set_thisown(PyObject *wrapper, long value) {
     Py_DECREF(flag);
 }
 
+// The object's `this` (a new reference), or null. When the conversion's own
+// TypeError will replace a missing attribute's error, no AttributeError is
+// built where the interpreter offers that (3.13 on); every other error stays set.
+PyObject *this_of(PyObject *object, bool error_replaced) {
+#if PY_VERSION_HEX >= 0x030D0000
+    if (error_replaced) {
+        PyObject *attribute = nullptr;
+        PyObject_GetOptionalAttr(object, this_name, &attribute);
+        return attribute;
+    }
+#else
+    (void)error_replaced;
+#endif
+    return PyObject_GetAttr(object, this_name);
+}
+
 // The characters of a str as UTF-8, or null with the encoder's error set. An
 // ASCII str already holds exactly those bytes, so it skips the encoder.
 const char *utf8_of(PyObject *text_object, Py_ssize_t *length) {
@@ -73,7 +89,7 @@ int object_to_pointer(PyObject *object, void **out, type_descriptor *descriptor,
             if (!this_name)
                 return -1;
         }
-        this_attribute = PyObject_GetAttr(object, this_name);
+        this_attribute = this_of(object, flags & CONVERT_RAISE);
         // An interrupt or an exit says nothing about the object: it goes on
         // unchanged, where any Exception becomes the refusal.
         if (!this_attribute && PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception))
