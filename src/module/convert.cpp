@@ -71,9 +71,11 @@ bool layout_is_drawable(const RImage *record, const pixel_format &format) {
         return false;
     if (!record->pixels)
         return false;  // pygame would write through the null address on the first draw
+    // SDL's 32-bit fill (SDL 2 and SDL 3 alike) and pygame-ce's blend fills
+    // assume 4-byte aligned rows: they crash or write into the row padding.
     if (format.bits_per_pixel == 32 &&
         (reinterpret_cast<uintptr_t>(record->pixels) % 4 != 0 || record->row_stride % 4 != 0))
-        return false;  // SDL's 32-bit fill and blend assume 4-byte aligned rows
+        return false;
     return true;
 }
 
