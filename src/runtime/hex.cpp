@@ -34,19 +34,6 @@ char *pack_hex(char *out, const unsigned char *bytes, int count) {
 }
 
 const char *unpack_hex(const char *text, unsigned char *out, int count) {
-    // The usual text holds only digits: decode it without a branch per byte,
-    // and only when some character was none go over it again by the lenient
-    // rule below.
-    int any_non_digit = 0;
-    for (int i = 0; i < count; ++i) {
-        int high = digit_value(text[2 * i]);
-        int low = digit_value(text[2 * i + 1]);
-        any_non_digit |= high | low;
-        out[i] = static_cast<unsigned char>(static_cast<unsigned>(high) << 4 | static_cast<unsigned>(low));
-    }
-    if (any_non_digit >= 0)
-        return text + 2 * (count > 0 ? count : 0);
-
     // A non-digit keeps the running byte as it was: decoding is lenient and
     // rejects nothing, so only the tag decides whether a text is accepted.
     unsigned char byte = 0;
@@ -54,10 +41,14 @@ const char *unpack_hex(const char *text, unsigned char *out, int count) {
         int high = digit_value(text[0]);
         int low = digit_value(text[1]);
         text += 2;
-        if (high >= 0)
-            byte = static_cast<unsigned char>(high << 4);
-        if (low >= 0)
-            byte |= static_cast<unsigned char>(low);
+        if ((high | low) >= 0) {
+            byte = static_cast<unsigned char>(high << 4 | low);  // two digits: the usual case
+        } else {
+            if (high >= 0)
+                byte = static_cast<unsigned char>(high << 4);
+            if (low >= 0)
+                byte |= static_cast<unsigned char>(low);
+        }
         out[i] = byte;
     }
     return text;
