@@ -71,9 +71,11 @@ bool layout_is_drawable(const RImage *record, const pixel_format &format) {
         return false;
     if (!record->pixels)
         return false;  // pygame would write through the null address on the first draw
+    // SDL's 32-bit fill (SDL 2 and SDL 3 alike) and pygame-ce's blend fills
+    // assume 4-byte aligned rows: they crash or write into the row padding.
     if (format.bits_per_pixel == 32 &&
         (reinterpret_cast<uintptr_t>(record->pixels) % 4 != 0 || record->row_stride % 4 != 0))
-        return false;  // SDL's 32-bit fill and blend assume 4-byte aligned rows
+        return false;
     return true;
 }
 
@@ -111,6 +113,32 @@ SDL_Surface *image_to_sdl_surface(const RImage *record) {
     return surface;
 }
 
+sdl3::SDL_Surface *image_to_sdl3_surface(const RImage *record) {
+    pixel_format *format = format_of(record);
+    if (!format || !layout_is_drawable(record, *format))
+        return nullptr;
+    // One SDL per process, so the code cached for a format is SDL 3's here.
+    if (!format->sdl_format)
+        format->sdl_format = sdl3_api.get_pixel_format_for_masks(
+            format->bits_per_pixel, format->red_mask, format->green_mask, format->blue_mask,
+            format->alpha_mask);
+    if (!format->sdl_format)
+        return nullptr;
+    sdl3::SDL_Surface *surface = sdl3_api.create_surface_from(
+        record->width, record->height, format->sdl_format, record->pixels, record->row_stride);
+    if (!surface || format != &grey_8)
+        return surface;
+    // SDL 3 gives an indexed surface no palette until asked; the one made here
+    // is this surface's own.
+    sdl3::SDL_Palette *palette = sdl3_api.create_surface_palette(surface);
+    if (!palette || !sdl3_api.set_palette_colors(palette, grey_ramp.data(), 0,
+                                                 static_cast<int>(grey_ramp.size()))) {
+        sdl3_api.destroy_surface(surface);
+        return nullptr;
+    }
+    return surface;
+}
+
 PyObject *surface_from_image(const RImage *record) {
     if (!record)
         Py_RETURN_NONE;
@@ -121,10 +149,20 @@ PyObject *surface_from_image(const RImage *record) {
         return nullptr;
     }
     if (!sdl_api.create_rgb_surface_with_format_from) {
+        if (sdl3_api.create_surface_from) {
+            sdl3::SDL_Surface *surface = image_to_sdl3_surface(record);
+            if (!surface)
+                Py_RETURN_NONE;
+            // Owner 1, as below; pygame-ce on SDL 3 takes an SDL 3 surface.
+            return reinterpret_cast<pygame_surface_new_sdl3>(
+                pygame_api_slots[PYGAME_SURFACE_NEW_SLOT])(surface, 1);
+        }
         PyErr_SetString(PyExc_RuntimeError,
-                        "SDL_CreateRGBSurfaceWithFormatFrom, SDL_MasksToPixelFormatEnum, "
+                        "SDL 2's SDL_CreateRGBSurfaceWithFormatFrom, SDL_MasksToPixelFormatEnum, "
                         "SDL_SetPaletteColors or SDL_FreeSurface is missing from the SDL that "
-                        "pygame loaded");
+                        "pygame loaded, and so is SDL 3's SDL_CreateSurfaceFrom, "
+                        "SDL_GetPixelFormatForMasks, SDL_CreateSurfacePalette, "
+                        "SDL_SetPaletteColors or SDL_DestroySurface");
         return nullptr;
     }
     SDL_Surface *surface = image_to_sdl_surface(record);

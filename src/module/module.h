@@ -8,6 +8,7 @@
 
 #include "rimage.h"
 #include "sdl.h"
+#include "sdl3.h"
 
 // Entries copied from pygame's C-API capsules, in pygame's slot layout:
 // pygame.base 0-9, pygame.surface 40-42, pygame.surflock 44-48.
@@ -18,6 +19,8 @@ extern void *pygame_api_slots[PYGAME_API_SLOT_COUNT];
 // pygame's surface constructor (pgSurface_New2): with owner 1 the Surface
 // frees the SDL surface when it goes; the pixels stay the caller's.
 using pygame_surface_new = PyObject *(*)(SDL_Surface *surface, int owner);
+// The same entry in pygame-ce built on SDL 3 takes an SDL 3 surface.
+using pygame_surface_new_sdl3 = PyObject *(*)(sdl3::SDL_Surface *surface, int owner);
 constexpr int PYGAME_SURFACE_NEW_SLOT = PYGAME_SURFACE_FIRST_SLOT + 1;
 
 // Creates and initialises the module: registers the pointer types once per
@@ -51,6 +54,10 @@ PyObject *surface_from_argument(PyObject *self, PyObject *const *args, Py_ssize_
 // fails. The record must be live and `sdl_api` resolved. The surface borrows
 // the pixel memory: the record must outlive it.
 SDL_Surface *image_to_sdl_surface(const RImage *record);
+
+// image_to_sdl_surface when pygame loaded SDL 3: the same layouts and formats,
+// made through `sdl3_api`, which must be resolved.
+sdl3::SDL_Surface *image_to_sdl3_surface(const RImage *record);
 
 // The pygame layer: wraps the record in a new pygame Surface: a new reference, None (new
 // reference) for a null record or a layout that cannot be shown, or null with

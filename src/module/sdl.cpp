@@ -1,5 +1,6 @@
 // Run-time lookup of SDL's entry points in the SDL that pygame loaded.
 #include "module/sdl.h"
+#include "module/sdl3.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -8,13 +9,15 @@
 #endif
 
 sdl_entry_points sdl_api;
+sdl3::entry_points sdl3_api;
 
 namespace {
 
 #ifdef _WIN32
-// pygame's wheels load SDL2.dll beside their modules; it is found by name.
-void *open_sdl_of(void *) {
-    return GetModuleHandleA("SDL2.dll");
+// pygame's wheels load SDL2.dll beside their modules (SDL3.dll when built on
+// SDL 3); it is found by name.
+void *open_sdl_of(void *, const char *dll_name) {
+    return GetModuleHandleA(dll_name);
 }
 void *find_symbol(void *library, const char *name) {
     return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(library), name));
@@ -24,7 +27,7 @@ void close_library(void *) {}
 // The library that holds the pygame function, opened again without loading
 // anything new; symbol lookup on its handle also searches its dependencies,
 // among them the SDL it was linked with.
-void *open_sdl_of(void *pygame_function) {
+void *open_sdl_of(void *pygame_function, const char *) {
     Dl_info info;
     if (!dladdr(pygame_function, &info) || !info.dli_fname)
         return nullptr;
@@ -39,15 +42,40 @@ void close_library(void *library) {
 }
 #endif
 
+template <typename Function>
+void find_entry(void *library, Function &function, const char *name) {
+    function = reinterpret_cast<Function>(find_symbol(library, name));
+}
+
+// SDL 3's entry points, looked up where SDL 2's were not found.
+bool find_sdl3_entry_points(void *pygame_function) {
+    void *library = open_sdl_of(pygame_function, "SDL3.dll");
+    if (!library)
+        return false;
+    sdl3::entry_points found;
+    find_entry(library, found.create_surface_from, "SDL_CreateSurfaceFrom");
+    find_entry(library, found.get_pixel_format_for_masks, "SDL_GetPixelFormatForMasks");
+    find_entry(library, found.create_surface_palette, "SDL_CreateSurfacePalette");
+    find_entry(library, found.set_palette_colors, "SDL_SetPaletteColors");
+    find_entry(library, found.destroy_surface, "SDL_DestroySurface");
+    close_library(library);
+    if (!found.create_surface_from || !found.get_pixel_format_for_masks ||
+        !found.create_surface_palette || !found.set_palette_colors || !found.destroy_surface)
+        return false;
+    sdl3_api = found;
+    return true;
+}
+
 }  // namespace
 
 bool find_sdl_entry_points(void *pygame_function) {
     sdl_api = sdl_entry_points{};
+    sdl3_api = sdl3::entry_points{};
     if (!pygame_function)
         return false;
-    void *library = open_sdl_of(pygame_function);
+    void *library = open_sdl_of(pygame_function, "SDL2.dll");
     if (!library)
-        return false;
+        return find_sdl3_entry_points(pygame_function);
     sdl_entry_points found;
     found.create_rgb_surface_with_format_from =
         reinterpret_cast<decltype(found.create_rgb_surface_with_format_from)>(
@@ -61,7 +89,7 @@ bool find_sdl_entry_points(void *pygame_function) {
     close_library(library);
     if (!found.create_rgb_surface_with_format_from || !found.masks_to_pixel_format_enum ||
         !found.set_palette_colors || !found.free_surface)
-        return false;
+        return find_sdl3_entry_points(pygame_function);
     sdl_api = found;
     return true;
 }

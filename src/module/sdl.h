@@ -40,8 +40,9 @@ struct sdl_entry_points {
 extern sdl_entry_points sdl_api;
 
 // Looks the entry points up in the SDL used by the library that holds
-// `pygame_function` (an address inside pygame's surface module). Gives false
-// and leaves `sdl_api` cleared when any is missing.
+// `pygame_function` (an address inside pygame's surface module): SDL 2's into
+// `sdl_api`, or, when any of those is missing, SDL 3's into `sdl3_api`
+// (sdl3.h). Gives false and leaves both cleared when neither set is complete.
 bool find_sdl_entry_points(void *pygame_function);
 
 #endif

@@ -188,9 +188,12 @@ _PYGAME_C_API = _new(ctypes.addressof(_entries), _name, None)
 ALL_MODULES = ["pygame.base", "pygame.surface", "pygame.surflock"]
 CONSTRUCTOR_MISSING = ("RuntimeError",
                        "pygame's surface constructor is missing: pygame.surface gave no C API")
-SDL_MISSING = ("RuntimeError", "SDL_CreateRGBSurfaceWithFormatFrom, SDL_MasksToPixelFormatEnum, "
-                               "SDL_SetPaletteColors or SDL_FreeSurface is missing from the SDL "
-                               "that pygame loaded")
+SDL_MISSING = ("RuntimeError", "SDL 2's SDL_CreateRGBSurfaceWithFormatFrom, "
+                               "SDL_MasksToPixelFormatEnum, SDL_SetPaletteColors or SDL_FreeSurface "
+                               "is missing from the SDL that pygame loaded, and so is SDL 3's "
+                               "SDL_CreateSurfaceFrom, SDL_GetPixelFormatForMasks, "
+                               "SDL_CreateSurfacePalette, SDL_SetPaletteColors or "
+                               "SDL_DestroySurface")
 
 # label, fake module bodies (None: no pygame package at all), what the import
 # of Quorvelc raises (None: it succeeds), the call results for a record, None

@@ -11,7 +11,7 @@ RED_FIRST_24 = (0xFF, 0xFF00, 0xFF0000, 0)
 BLUE_FIRST_24 = (0xFF0000, 0xFF00, 0xFF, 0)
 RED_FIRST_32 = (0xFF, 0xFF00, 0xFF0000, 0xFF000000)
 BLUE_FIRST_32 = (0xFF0000, 0xFF00, 0xFF, 0xFF000000)
-GREY = (0, 0, 0, 0)  # SDL 2 reports no masks for an indexed surface
+GREY = (0, 0, 0, 0)  # SDL 2 and SDL 3 report no masks for an indexed surface
 
 
 @pytest.mark.parametrize("channels, order, bits, masks", [
