@@ -29,6 +29,11 @@ std::string text_of(PyObject *object) {
     return text ? std::string(text, static_cast<size_t>(length)) : std::string("<not a str>");
 }
 
+// The pointer text of an address under "_p_RImage", written here.
+std::string rimage_text(void *address) {
+    return "_" + hex_of(reinterpret_cast<unsigned char *>(&address), sizeof address) + "_p_RImage";
+}
+
 // A class defined by Python source in a namespace of its own (new reference).
 PyObject *python_class(const char *source, const char *name) {
     PyObject *globals = PyDict_New();
@@ -105,13 +110,12 @@ TEST_F(PointerTexts, AddressGivesUnderscoreDigitsInMemoryOrderThenTag) {
 }
 
 TEST_F(PointerTexts, ClassClientDataWrapsTheTextAndMarksOwnership) {
+    register_initial_types();
+    void *address = reinterpret_cast<void *>(uintptr_t{0x00a1b2c3});
+    std::string expected = rimage_text(address);
     PyObject *wrapper = python_class(wrapper_source, "W");
     ASSERT_NE(wrapper, nullptr);
     type_descriptor descriptor{"_p_RImage", nullptr, "RImage *", wrapper, nullptr, nullptr, nullptr};
-    void *address = reinterpret_cast<void *>(uintptr_t{0x00a1b2c3});
-    std::string expected = "_" + hex_of(reinterpret_cast<unsigned char *>(&address), sizeof address) +
-                           "_p_RImage";
-    register_initial_types();
 
     for (int own : {1, 0}) {
         SCOPED_TRACE(own);
@@ -150,8 +154,7 @@ TEST_F(PointerTexts, FailingClassGivesPlainTextWithTheCallsErrorSet) {
     PyObject *result = pointer_to_object(address, &descriptor, 1);
     ASSERT_NE(result, nullptr);
     EXPECT_TRUE(PyUnicode_CheckExact(result));
-    EXPECT_EQ(text_of(result),
-              "_" + hex_of(reinterpret_cast<unsigned char *>(&address), sizeof address) + "_p_RImage");
+    EXPECT_EQ(text_of(result), rimage_text(address));
     ASSERT_NE(PyErr_Occurred(), nullptr);
     EXPECT_TRUE(PyErr_ExceptionMatches(PyExc_ValueError));
     PyErr_Clear();
