@@ -8,15 +8,15 @@
   frombytes        pygame.image.frombytes (fromstring on old pygame): copies
   make_surface     pygame.surfarray.make_surface over a numpy view: copies
 
-The first three ways, at every size and format, are one pyperf benchmark:
-each worker warms every (format, size, way) slot once, then each of its values
-times the next slot, cycle after cycle (every other cycle reversed). A ratio
-of two of them (text / frombuffer, largest size / 64x64, grey / RGB) is the
-median, over the cycles of all workers, of the ratio within a cycle, so a
-change of load between cycles cancels. Every other way and cell is a pyperf
-benchmark of its own; a ratio with one of them is a ratio of medians. A time
-is the median of pyperf's values, ± their standard deviation. Every Surface is
-dropped before the next call. Targets are reported, never asserted.
+The first three ways, at every format and size, are one pyperf benchmark: a
+worker warms every (format, size, way) slot once, then each of its values times
+the next slot, cycle after cycle (every other one reversed). A ratio of two
+slots is the median, over all cycles of all workers, of their ratio within a
+cycle, so a change of load between cycles cancels. The other ways are a pyperf
+benchmark per cell; a ratio with one of them is a ratio of medians. A time is
+the median of the values ± their standard deviation, in CPU time of the process
+(time.process_time): time the shared machine spends on other processes is not
+counted. Every Surface is dropped before the next call. Targets are reported only.
 
     python bench/bench_convert.py [--quick] [--sizes WxH,...] [--cycles N] [pyperf options]
 """
@@ -26,6 +26,7 @@ import itertools
 import os
 import statistics
 import sys
+import time
 import timeit
 
 ENV = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy", "PYGAME_HIDE_SUPPORT_PROMPT": "1"}
@@ -40,23 +41,23 @@ import Quorvelc  # noqa: E402
 from formats import FORMATS, GREY_RAMP, Wrapper, record  # noqa: E402
 
 QUICK = "--quick" in sys.argv
-ZERO_COPY = ["Quorvelc text", "Quorvelc this", "frombuffer"]
-LABELS = ZERO_COPY + ["frombuffer+pal", "frombytes", "make_surface"]
-STATEMENTS = dict(zip(LABELS, ["conv(text)", "conv(wrapper)", "frombuffer(view, size, fmt)",
-                               "frombuffer(view, size, fmt).set_palette(ramp)",
-                               "frombytes(data, size, fmt)", "make_surface(array)"]))
+SIZES, QUICK_SIZES = "1x1,64x64,640x480,1920x1080,4096x4096", "64x64,4096x4096"
+WAYS = {"Quorvelc text": "conv(text)", "Quorvelc this": "conv(wrapper)",
+        "frombuffer": "frombuffer(view, size, fmt)",
+        "frombuffer+pal": "frombuffer(view, size, fmt).set_palette(ramp)",
+        "frombytes": "frombytes(data, size, fmt)", "make_surface": "make_surface(array)"}
+LABELS = list(WAYS)
 FROMBYTES = getattr(pygame.image, "frombytes", None) or pygame.image.fromstring
-# Quorvelc / frombuffer at most, per way, for grey and for the colour formats
-TARGET_RATIO = {"Quorvelc text": (0.60, 0.55), "Quorvelc this": (0.66, 0.62)}
-TARGET_GREY = 1.10    # Quorvelc, grey / RGB at most
-TARGET_SCALING = 1.05  # Quorvelc, largest size / 64x64 within this factor of 1
+TARGET_RATIO = {"Quorvelc text": (0.60, 0.55), "Quorvelc this": (0.66, 0.62)}  # grey, colour
+TARGET_GREY, TARGET_SCALING = 1.10, 1.05
 
 
 @functools.cache
 def cell(name, size):
-    """A record and its pixels; exits unless Quorvelc's Surfaces of it are real and alike
-    frombuffer's in size and format, or the figures would time an early way out."""
-    rec = record(name, *size)
+    """A record, a byte view of its pixels, their pygame format and a (w, h, channels)
+    array over them. Exits unless Quorvelc's Surfaces of the record are alike
+    frombuffer's, lest an early way out be timed."""
+    rec = record(name, size)
     view, fmt = memoryview(rec.memory).cast("B"), FORMATS[name][2]
     ref = pygame.image.frombuffer(view, size, fmt)
     for argument in (rec.text, Wrapper(rec.text)):
@@ -64,78 +65,64 @@ def cell(name, size):
         if (got is None or (got.get_size(), got.get_bitsize(), got.get_masks())
                 != (size, ref.get_bitsize(), ref.get_masks())
                 or name == "grey" and got.get_palette_at(200)[:3] != (200, 200, 200)):
-            sys.exit(f"RImage_asSDLSurface gave {got!r} for a {size} {name} record, "
-                     f"frombuffer {ref!r}")
-    return rec, view, fmt
+            sys.exit(f"RImage_asSDLSurface gave {got!r} for {name} {size}, frombuffer {ref!r}")
+    pixels = numpy.frombuffer(view, numpy.uint8).reshape(size[1], size[0], -1).transpose(1, 0, 2)
+    return rec, view, fmt, pixels
 
 
 @functools.cache
 def timer(name, size, label):
-    """A timeit.Timer of one way on one cell; copies are made here, before any timing."""
-    rec, view, fmt = cell(name, size)
-    ns = dict(conv=Quorvelc.RImage_asSDLSurface, text=rec.text, wrapper=Wrapper(rec.text),
-              frombuffer=pygame.image.frombuffer, view=view, size=size, fmt=fmt,
-              ramp=GREY_RAMP, frombytes=FROMBYTES, make_surface=pygame.surfarray.make_surface)
+    """A timeit.Timer of one way on one cell (a copy for frombytes is made here, untimed)."""
+    rec, view, fmt, pixels = cell(name, size)
+    return timeit.Timer(WAYS[label], time.process_time, globals=dict(
+        conv=Quorvelc.RImage_asSDLSurface, text=rec.text, wrapper=Wrapper(rec.text),
+        frombuffer=pygame.image.frombuffer, view=view, size=size, fmt=fmt, ramp=GREY_RAMP,
+        frombytes=FROMBYTES, data=bytes(view) if label == "frombytes" else None,
+        make_surface=pygame.surfarray.make_surface,   # (w, h[, 3]) red first, no alpha
+        array={"grey": pixels[:, :, 0], "RGB": pixels}.get(name, pixels[:, :, 2::-1])))
+
+
+def takes(name, label):
+    """Whether this pygame has the call for the format (pygame 2.6's frombytes has no "BGR")."""
     if label == "frombytes":
-        ns["data"] = bytes(view)
-    if label == "make_surface":   # (w, h[, 3]), red first; BGRA's alpha dropped
-        pixels = numpy.frombuffer(view, numpy.uint8).reshape(size[1], size[0], -1).transpose(1, 0, 2)
-        ns["array"] = pixels[:, :, 0] if name == "grey" else pixels[:, :, 2::-1] if name[0] == "B" else pixels
-    return timeit.Timer(STATEMENTS[label], globals=ns)
-
-
-def frombytes_takes(fmt, channels):
-    """Whether this pygame's frombytes knows the format (pygame 2.6 has no "BGR")."""
-    try:
-        FROMBYTES(bytes(channels), (1, 1), fmt)
-    except ValueError:
-        return False
-    return True
+        try:
+            FROMBYTES(bytes(FORMATS[name][0]), (1, 1), FORMATS[name][2])
+        except ValueError:
+            return False
+    return label != "frombuffer+pal" or name == "grey"
 
 
 def main():
     runner = pyperf.Runner(processes=1 if QUICK else 6, values=1 if QUICK else 3,
-                           min_time=0.002 if QUICK else 0.01,
-                           add_cmdline_args=lambda cmd, a: cmd.extend(
-                               ["--sizes", a.sizes, "--cycles", str(a.cycles)]))
-    runner.argparser.add_argument("--quick", action="store_true",
-                                  help="CI: one short cycle, 64x64 and 4096x4096: rough figures")
-    runner.argparser.add_argument("--sizes", help="WxH list (default 1x1,64x64,640x480,"
-                                  "1920x1080,4096x4096; quick 64x64,4096x4096)")
-    runner.argparser.add_argument("--cycles", type=int, help="cycles per worker (10; quick 1)")
+                           min_time=0.002 if QUICK else 0.01, add_cmdline_args=lambda cmd, a:
+                           cmd.extend(["--sizes", a.sizes, "--cycles", str(a.cycles)]))
+    runner.argparser.add_argument("--quick", action="store_true", help="for CI: rough figures")
+    runner.argparser.add_argument("--sizes", help=f"WxH,... (default {SIZES}; quick {QUICK_SIZES})")
+    runner.argparser.add_argument("--cycles", type=int, help="cycles per worker (10; quick 3)")
     runner.argparser.set_defaults(inherit_environ=list(ENV), quiet=True)
     args = runner.parse_args()
-    args.sizes = args.sizes or ("64x64,4096x4096" if QUICK else "1x1,64x64,640x480,1920x1080,4096x4096")
-    args.cycles = args.cycles or (1 if QUICK else 10)
+    args.sizes = args.sizes or (QUICK_SIZES if QUICK else SIZES)
+    args.cycles = args.cycles or (3 if QUICK else 10)
     sizes = [tuple(int(n) for n in s.split("x")) for s in args.sizes.split(",")]
-
-    slots = [(name, size, label) for name in FORMATS for size in sizes for label in ZERO_COPY]
+    slots = [(name, size, label) for name in FORMATS for size in sizes for label in LABELS[:3]]
 
     def slot(i):   # the slot that call i of a worker times
         k = i % len(slots)
         return slots[-1 - k if i // len(slots) % 2 else k]
 
-    calls = itertools.count()
-    saved = args.values, args.warmups
+    calls, saved = itertools.count(), (args.values, args.warmups)
     args.values, args.warmups = len(slots) * args.cycles, len(slots)
     cycled = runner.bench_time_func("zero-copy ways in turn (mixed: see the table)",
                                     lambda loops: timer(*slot(next(calls))).timeit(loops))
     args.values, args.warmups = saved
-    alone = {}
-    for name, (channels, _, fmt) in FORMATS.items():
-        for size in sizes:
-            for label in LABELS[3:]:
-                if (label == "frombuffer+pal" and name != "grey"
-                        or label == "frombytes" and not frombytes_takes(fmt, channels)):
-                    continue
-                key = (name, size, label)
-                alone[key] = runner.bench_time_func(f"{name} {size[0]}x{size[1]} {label}",
-                                                    lambda loops, key=key: timer(*key).timeit(loops))
+    alone = {(name, size, label): runner.bench_time_func(
+        f"{name} {size[0]}x{size[1]} {label}", lambda loops, key=(name, size, label):
+        timer(*key).timeit(loops)) for name in FORMATS for size in sizes
+        for label in LABELS[3:] if takes(name, label)}
     if not args.worker:
         cycles = {}
         for r, run in enumerate(cycled.get_runs()):
-            for j, value in enumerate(run.values):
-                i = len(run.warmups) + j
+            for i, value in enumerate(run.values, len(run.warmups)):
                 cycles.setdefault((r, i // len(slots)), {})[slot(i)] = value
         report(cycled, list(cycles.values()), alone, sizes)
 
@@ -149,68 +136,62 @@ def report(cycled, cycles, alone, sizes):
         return statistics.median(within) if within else (
             statistics.median(samples[a]) / statistics.median(samples[b]))
 
-    def time(key):
-        if key not in samples:
-            return "-"
-        values = samples[key]
-        median, us = statistics.median(values), statistics.median(values) * 1e6
-        text = f"{us:.3f} µs" if us < 10 else f"{us:.1f} µs" if us < 1000 else f"{us / 1000:.2f} ms"
-        return text + (f" ±{statistics.stdev(values) / median:.0%}" if len(values) > 1 else "")
+    def shown(key):
+        values = samples.get(key, [])
+        median = statistics.median(values) if values else 0
+        us = median * 1e6
+        text = f"{us:.3f} µs" if us < 10 else f"{us:.1f} µs" if us < 1e3 else f"{us / 1e3:.2f} ms"
+        return "-" if not values else text + (
+            f" ±{statistics.stdev(values) / median:.0%}" if len(values) > 1 else "")
 
-    meta = cycled.get_metadata()
+    meta, sdl = cycled.get_metadata(), ".".join(map(str, pygame.get_sdl_version()))
     print(f"\n# RImage_asSDLSurface benchmark{' (quick)' if QUICK else ''}\n\n"
-          f"{meta.get('cpu_model_name', '?')}, {meta.get('cpu_count', '?')} logical CPUs; "
-          f"{meta.get('platform', '?')}; {meta.get('python_implementation', 'Python')} "
-          f"{meta.get('python_version', '?')}; {'pygame-ce' if getattr(pygame, 'IS_CE', 0) else 'pygame'} "
-          f"{pygame.version.ver}, SDL {'.'.join(map(str, pygame.get_sdl_version()))}; "
-          f"numpy {numpy.__version__}; pyperf {pyperf.__version__}  \n"
+          f"{meta.get('cpu_model_name')}, {meta.get('cpu_count')} logical CPUs; "
+          f"{meta.get('platform')}; {meta.get('python_version')}; "
+          f"{'pygame-ce' if getattr(pygame, 'IS_CE', 0) else 'pygame'} {pygame.version.ver}, "
+          f"SDL {sdl}; numpy {numpy.__version__}; pyperf {pyperf.__version__}  \n"
           f"Quorvelc from {Quorvelc.__file__}; {len(cycles)} cycles in "
           f"{sum(1 for run in cycled.get_runs() if run.values)} workers\n")
     print("| format | size | " + " | ".join(LABELS) + " | text / frombuffer | this / frombuffer |")
     print("|---|---|" + "---:|" * (len(LABELS) + 2))
     for name in FORMATS:
-        for size in sizes:
-            fb = (name, size, "frombuffer")
-            print(f"| {name} | {size[0]}x{size[1]} | " + " | ".join(
-                time((name, size, label)) for label in LABELS) + " | " + " | ".join(
-                f"{ratio((name, size, label), fb):.2f}" for label in ZERO_COPY[:2]) + " |")
+        for s in sizes:
+            fb = (name, s, "frombuffer")
+            print(f"| {name} | {s[0]}x{s[1]} | " + " | ".join(shown((name, s, w)) for w in LABELS)
+                  + "".join(f" | {ratio((name, s, w), fb):.2f}" for w in LABELS[:2]) + " |")
 
-    small = (64, 64) if (64, 64) in sizes else sizes[0]
-    large = sizes[-1]
-    print(f"\nTime at {large[0]}x{large[1]} / time at {small[0]}x{small[1]}:\n")
-    print("| format | " + " | ".join(LABELS) + " |\n|---|" + "---:|" * len(LABELS))
+    small, large = (64, 64) if (64, 64) in sizes else sizes[0], sizes[-1]
+    print(f"\nTime at {large[0]}x{large[1]} / time at {small[0]}x{small[1]}:\n\n| format | "
+          + " | ".join(LABELS) + " |\n|---|" + "---:|" * len(LABELS))
     for name in FORMATS:
-        print(f"| {name} | " + " | ".join(
-            f"{ratio((name, large, label), (name, small, label)):.2f}"
-            if (name, small, label) in samples else "-" for label in LABELS) + " |")
+        print(f"| {name} | " + " | ".join(f"{ratio((name, large, label), (name, small, label)):.2f}"
+                                          if (name, small, label) in samples else "-"
+                                          for label in LABELS) + " |")
     print()
-    for label in ZERO_COPY:
+    for label in LABELS[:3]:
         print(f"Grey / RGB, {label}: " + ", ".join(
             f"{s[0]}x{s[1]} {ratio(('grey', s, label), ('RGB', s, label)):.2f}" for s in sizes))
 
     print("\n## Targets (reported, not enforced)\n")
 
-    def verdict(what, pairs, limit, within=False):
-        size = (lambda r: max(r, 1 / r)) if within else (lambda r: r)
-        r, where = max(pairs, key=lambda p: size(p[0]))
-        target = f"within {limit}x of 1" if within else f"<= {limit}"
-        print(f"- {what}, worst ({where}): {r:.2f} (target {target}): "
-              + ("met" if size(r) <= limit else "NOT met"))
+    def verdict(what, pairs, limit, within=False):   # pairs: (a, b, where)
+        far = (lambda r: max(r, 1 / r)) if within else (lambda r: r)
+        r, where = max(((ratio(a, b), where) for a, b, where in pairs), key=lambda p: far(p[0]))
+        print(f"- {what}, worst ({where}): {r:.2f} (target {'within' if within else '<='} "
+              f"{limit}): {'met' if far(r) <= limit else 'NOT met'}")
 
     for label, (grey, colour) in TARGET_RATIO.items():
         for kind, names, limit in (("grey", ["grey"], grey), ("colour", list(FORMATS)[1:], colour)):
-            verdict(f"{label} / frombuffer, {kind}",
-                    [(ratio((n, s, label), (n, s, "frombuffer")), f"{n} {s[0]}x{s[1]}")
-                     for n in names for s in sizes], limit)
-        verdict(f"{label}, grey / RGB", [(ratio(("grey", s, label), ("RGB", s, label)),
-                                          f"{s[0]}x{s[1]}") for s in sizes], TARGET_GREY)
-        verdict(f"{label}, {large[0]}x{large[1]} / {small[0]}x{small[1]}",
-                [(ratio((n, large, label), (n, small, label)), n) for n in FORMATS],
-                TARGET_SCALING, within=True)
-    print("\nfrombuffer \"P\" leaves SDL's default palette (all white), not a grey one; "
-          "frombytes copies from a bytes object made beforehand, make_surface from a numpy "
-          "view (BGRA's alpha dropped; grey gets a 3-3-2 palette); \"-\": no such call in "
-          "this pygame.")
+            verdict(f"{label} / frombuffer, {kind}", [
+                ((n, s, label), (n, s, "frombuffer"), f"{n} {s[0]}x{s[1]}")
+                for n in names for s in sizes], limit)
+        verdict(f"{label}, grey / RGB", [(("grey", s, label), ("RGB", s, label), f"{s[0]}x{s[1]}")
+                                         for s in sizes], TARGET_GREY)
+        verdict(f"{label}, {large[0]}x{large[1]} / {small[0]}x{small[1]}", [
+            ((n, large, label), (n, small, label), n) for n in FORMATS], TARGET_SCALING, True)
+    print("\nfrombuffer \"P\" leaves SDL's default palette (all white), not a grey one; frombytes "
+          "copies from a bytes object made beforehand, make_surface from a numpy view (BGRA's "
+          "alpha dropped; grey gets a 3-3-2 palette); \"-\": no such call in this pygame.")
 
 
 if __name__ == "__main__":

@@ -1,8 +1,8 @@
-"""The pixel formats the benchmark and the profiler measure, and records of
-them. Records are the tests' own (the records module: PYTHONPATH must hold
-tests/python), so the record layout is declared once."""
+"""The pixel formats the benchmark and the profiler measure. Records are the
+tests' own (the records module: PYTHONPATH must hold tests/python), so their
+layout is declared once."""
 
-from records import Record, Wrapper  # noqa: F401  (Wrapper is for the importers)
+from records import Record, Wrapper  # noqa: F401  (for the importers)
 
 # name: channels, channel order in the record, pygame.image format of the same bytes
 FORMATS = {"grey": (1, b"G", "P"), "RGB": (3, b"RGB", "RGB"),
@@ -12,7 +12,6 @@ FORMATS = {"grey": (1, b"G", "P"), "RGB": (3, b"RGB", "RGB"),
 GREY_RAMP = [(i, i, i) for i in range(256)]
 
 
-def record(name, width, height):
+def record(name, size):
     """A record of format `name`, rows packed; keep it alive while its Surfaces are used."""
-    channels, order, _ = FORMATS[name]
-    return Record(width, height, channels=channels, order=order)
+    return Record(*size, channels=FORMATS[name][0], order=FORMATS[name][1])
