@@ -1,12 +1,9 @@
 #!/usr/bin/env python3
 """Times RImage_asSDLSurface against pygame's own ways of making a Surface, with pyperf.
 
-  Quorvelc text    RImage_asSDLSurface(pointer text)
-  Quorvelc this    RImage_asSDLSurface(object whose `this` holds the text)
-  frombuffer       pygame.image.frombuffer over the same pixels: copies nothing
-  frombuffer+pal   grey only: frombuffer "P", then set_palette(grey ramp)
-  frombytes        pygame.image.frombytes (fromstring on old pygame): copies
-  make_surface     pygame.surfarray.make_surface over a numpy view: copies
+The ways (WAYS): Quorvelc on a pointer text and on an object whose `this` holds
+it; pygame's frombuffer over the same pixels (copies nothing), for grey also
+followed by set_palette(grey ramp); frombytes and surfarray.make_surface (copy).
 
 The first three ways, at every format and size, are one pyperf benchmark: a
 worker warms every (format, size, way) slot once, then each of its values times
@@ -30,8 +27,7 @@ import time
 import timeit
 
 ENV = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy", "PYGAME_HIDE_SUPPORT_PROMPT": "1"}
-for _name, _value in ENV.items():
-    os.environ.setdefault(_name, _value)
+os.environ.update((name, value) for name, value in ENV.items() if name not in os.environ)
 
 import numpy  # noqa: E402  (the benchmark's own dependency, not the module's)
 import pygame  # noqa: E402
@@ -74,7 +70,7 @@ def cell(name, size):
 def timer(name, size, label):
     """A timeit.Timer of one way on one cell (a copy for frombytes is made here, untimed)."""
     rec, view, fmt, pixels = cell(name, size)
-    return timeit.Timer(WAYS[label], time.process_time, globals=dict(
+    return timeit.Timer(WAYS[label], timer=time.process_time, globals=dict(
         conv=Quorvelc.RImage_asSDLSurface, text=rec.text, wrapper=Wrapper(rec.text),
         frombuffer=pygame.image.frombuffer, view=view, size=size, fmt=fmt, ramp=GREY_RAMP,
         frombytes=FROMBYTES, data=bytes(view) if label == "frombytes" else None,
@@ -110,6 +106,7 @@ def main():
         k = i % len(slots)
         return slots[-1 - k if i // len(slots) % 2 else k]
 
+    # The master hands the workers these values and warmups: a whole cycle each.
     calls, saved = itertools.count(), (args.values, args.warmups)
     args.values, args.warmups = len(slots) * args.cycles, len(slots)
     cycled = runner.bench_time_func("zero-copy ways in turn (mixed: see the table)",
@@ -152,8 +149,8 @@ def report(cycled, cycles, alone, sizes):
           f"SDL {sdl}; numpy {numpy.__version__}; pyperf {pyperf.__version__}  \n"
           f"Quorvelc from {Quorvelc.__file__}; {len(cycles)} cycles in "
           f"{sum(1 for run in cycled.get_runs() if run.values)} workers\n")
-    print("| format | size | " + " | ".join(LABELS) + " | text / frombuffer | this / frombuffer |")
-    print("|---|---|" + "---:|" * (len(LABELS) + 2))
+    print("| format | size | " + " | ".join(LABELS) + " | text / frombuffer | this / frombuffer |\n"
+          "|---|---|" + "---:|" * (len(LABELS) + 2))
     for name in FORMATS:
         for s in sizes:
             fb = (name, s, "frombuffer")

@@ -1,13 +1,13 @@
 #!/usr/bin/env python3
 """Instructions per call, counted by valgrind's callgrind:
 
-    python bench/callgrind_calls.py [--calls N] [--size WxH] [--jobs J] [WAY:FORMAT ...]
+    python bench/callgrind_calls.py [--calls N] [--size WxH] [WAY:FORMAT ...]
 
 WAY: text, this (RImage_asSDLSurface on a pointer text / on an object whose
 `this` holds it) or frombuffer; by default text and this × grey, RGB, BGRA at
 64x64. Each case runs twice under callgrind, N and 2N calls, counting only
 inside sys.call_tracing (which nothing else calls): a figure is (count at 2N -
-count at N) / N, Python's call and the Surface's teardown included.
+count at N) / N, Python's call and the Surface's teardown included. Two run at once.
 """
 
 import argparse
@@ -60,11 +60,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--calls", type=int, default=2000, help="N (default 2000)")
     parser.add_argument("--size", default="64x64", help="image size (default 64x64)")
-    parser.add_argument("--jobs", type=int, default=2, help="valgrind runs at once (default 2)")
     parser.add_argument("cases", nargs="*", help="WAY:FORMAT, e.g. text:grey", default=[
         f"{way}:{name}" for way in ("text", "this") for name in ("grey", "RGB", "BGRA")])
     args = parser.parse_args()
-    with tempfile.TemporaryDirectory() as workdir, ThreadPoolExecutor(args.jobs) as pool:
+    with tempfile.TemporaryDirectory() as workdir, ThreadPoolExecutor(2) as pool:
         runs = {(case, n): pool.submit(count, case, args.size, n, workdir)
                 for case in args.cases for n in (args.calls, 2 * args.calls)}
         print(f"Instructions per call (callgrind Ir), {args.size}: "
