@@ -1,316 +1,194 @@
 #!/usr/bin/env python3
-"""Times RImage_asSDLSurface against pygame's own ways of making a Surface.
+"""Times RImage_asSDLSurface against pygame's own ways of making a Surface, with pyperf.
 
-In one process and one run, for every image size and pixel format, it times
-one call of:
+The ways (WAYS): Quorvelc on a pointer text and on an object whose `this` holds
+it; pygame's frombuffer over the same pixels (copies nothing), for grey also
+followed by set_palette(grey ramp); frombytes and surfarray.make_surface (copy).
 
-  Quorvelc text    RImage_asSDLSurface(pointer text)
-  Quorvelc this    RImage_asSDLSurface(wrapper object whose `this` is the text)
-  frombuffer       pygame.image.frombuffer over the same pixel memory (no copy)
-  frombuffer+pal   grey only: frombuffer "P", then set_palette(grey ramp), which
-                   is what a grey image needs to look grey
-  frombytes        pygame.image.frombytes (fromstring on old pygame): copies
-  make_surface     pygame.surfarray.make_surface over a numpy view: copies
+The first three ways, at every format and size, are one pyperf benchmark: a
+worker warms every (format, size, way) slot once, then each of its values times
+the next slot, cycle after cycle (every other one reversed). A ratio of two
+slots is the median, over all cycles of all workers, of their ratio within a
+cycle, so a change of load between cycles cancels. The other ways are a pyperf
+benchmark per cell; a ratio with one of them is a ratio of medians. A time is
+the median of the values ± their standard deviation, in CPU time of the process
+(time.process_time): time the shared machine spends on other processes is not
+counted. Every Surface is dropped before the next call. Targets are reported only.
 
-Every time is a median over rounds; a round times many calls in a row and
-divides. The ways that copy nothing are timed together: each round visits
-every size, format and way in turn, briefly, so a slow spell of the machine
-falls on all of them alike. A ratio of two such ways is the median of their
-ratios within each round, which a change of load between rounds leaves
-alone. The copying ways follow, cell by cell; where one call is longer than
-a round they run one call per round and fewer rounds (an odd number, at
-least --min-rounds).
-
-Nothing here asserts a time: the targets at the end are reported, not enforced.
+    python bench/bench_convert.py [--quick] [--sizes WxH,...] [--cycles N] [pyperf options]
 """
 
-import argparse
+import functools
+import itertools
 import os
-import platform
 import statistics
 import sys
+import time
 import timeit
 
-os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
-os.environ.setdefault("SDL_AUDIODRIVER", "dummy")
-os.environ.setdefault("PYGAME_HIDE_SUPPORT_PROMPT", "1")
+ENV = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy", "PYGAME_HIDE_SUPPORT_PROMPT": "1"}
+os.environ.update((name, value) for name, value in ENV.items() if name not in os.environ)
 
 import numpy  # noqa: E402  (the benchmark's own dependency, not the module's)
 import pygame  # noqa: E402
+import pyperf  # noqa: E402
 
 import Quorvelc  # noqa: E402
+from formats import FORMATS, GREY_RAMP, Wrapper, record  # noqa: E402
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from formats import FORMATS, GREY_RAMP, Wrapper, make_record  # noqa: E402
-
-SIZES = [(1, 1), (64, 64), (640, 480), (1920, 1080), (4096, 4096)]
-LABELS = ["Quorvelc text", "Quorvelc this", "frombuffer", "frombuffer+pal", "frombytes",
-          "make_surface"]
-
-TARGET_RATIO = 0.85    # Quorvelc / frombuffer, at every size and format
-TARGET_SCALING = 1.1   # Quorvelc at the largest size / at 64x64
-TARGET_GREY = 1.3      # Quorvelc, grey / RGB
-
+QUICK = "--quick" in sys.argv
+SIZES, QUICK_SIZES = "1x1,64x64,640x480,1920x1080,4096x4096", "64x64,4096x4096"
+WAYS = {"Quorvelc text": "conv(text)", "Quorvelc this": "conv(wrapper)",
+        "frombuffer": "frombuffer(view, size, fmt)",
+        "frombuffer+pal": "frombuffer(view, size, fmt).set_palette(ramp)",
+        "frombytes": "frombytes(data, size, fmt)", "make_surface": "make_surface(array)"}
+LABELS = list(WAYS)
 FROMBYTES = getattr(pygame.image, "frombytes", None) or pygame.image.fromstring
+TARGET_RATIO = {"Quorvelc text": (0.60, 0.55), "Quorvelc this": (0.66, 0.62)}  # grey, colour
+TARGET_GREY, TARGET_SCALING = 1.10, 1.05
 
 
-def frombytes_takes(pg_format, channels):
-    """Whether this pygame's frombytes knows the format (pygame 2.6 has no "BGR")."""
-    try:
-        FROMBYTES(bytes(channels), (1, 1), pg_format)
-    except ValueError:
-        return False
-    return True
+@functools.cache
+def cell(name, size):
+    """A record, a byte view of its pixels, their pygame format and a (w, h, channels)
+    array over them. Exits unless Quorvelc's Surfaces of the record are alike
+    frombuffer's, lest an early way out be timed."""
+    rec = record(name, size)
+    view, fmt = memoryview(rec.memory).cast("B"), FORMATS[name][2]
+    ref = pygame.image.frombuffer(view, size, fmt)
+    for argument in (rec.text, Wrapper(rec.text)):
+        got = Quorvelc.RImage_asSDLSurface(argument)
+        if (got is None or (got.get_size(), got.get_bitsize(), got.get_masks())
+                != (size, ref.get_bitsize(), ref.get_masks())
+                or name == "grey" and got.get_palette_at(200)[:3] != (200, 200, 200)):
+            sys.exit(f"RImage_asSDLSurface gave {got!r} for {name} {size}, frombuffer {ref!r}")
+    pixels = numpy.frombuffer(view, numpy.uint8).reshape(size[1], size[0], -1).transpose(1, 0, 2)
+    return rec, view, fmt, pixels
 
 
-class Cell:
-    """One size and format: the record, its pixels and what the timed calls use."""
-
-    def __init__(self, fmt, width, height):
-        self.name, self.channels, _, self.pg_format = fmt
-        self.size = (width, height)
-        self.record = make_record(fmt, width, height)
-        self.text = self.record.text
-        self.wrapper = Wrapper(self.text)
-        self.view = memoryview(self.record.memory).cast("B")
-        self.check()
-
-    def namespace(self, **more):
-        return dict(conv=Quorvelc.RImage_asSDLSurface, text=self.text, wrapper=self.wrapper,
-                    frombuffer=pygame.image.frombuffer, view=self.view, size=self.size,
-                    fmt=self.pg_format, ramp=GREY_RAMP, **more)
-
-    def zero_copy_calls(self):
-        calls = [("Quorvelc text", "conv(text)"),
-                 ("Quorvelc this", "conv(wrapper)"),
-                 ("frombuffer", "frombuffer(view, size, fmt)")]
-        if self.channels == 1:
-            calls.append(("frombuffer+pal", "frombuffer(view, size, fmt).set_palette(ramp)"))
-        ns = self.namespace()
-        return [(label, timeit.Timer(stmt, globals=ns)) for label, stmt in calls]
-
-    def copying_calls(self):
-        """Made only while the cell's copies are timed: they hold a copy of the pixels."""
-        width, height = self.size
-        flat = numpy.frombuffer(self.view, dtype=numpy.uint8)
-        if self.channels == 1:
-            array = flat.reshape(height, width).T                       # (w, h)
-        elif self.name == "RGB":
-            array = flat.reshape(height, width, 3).transpose(1, 0, 2)
-        else:                                # blue first: reversed view, alpha dropped
-            array = flat.reshape(height, width, self.channels).transpose(1, 0, 2)[:, :, 2::-1]
-        ns = self.namespace(frombytes=FROMBYTES, make_surface=pygame.surfarray.make_surface,
-                            data=bytes(self.view), array=array)
-        calls = []
-        if frombytes_takes(self.pg_format, self.channels):
-            calls.append(("frombytes", "frombytes(data, size, fmt)"))
-        calls.append(("make_surface", "make_surface(array)"))
-        return [(label, timeit.Timer(stmt, globals=ns)) for label, stmt in calls]
-
-    def check(self):
-        """The timed calls must make real Surfaces over the record, alike in
-        format, or the figures would time an early way out."""
-        reference = pygame.image.frombuffer(self.view, self.size, self.pg_format)
-        for argument in (self.text, self.wrapper):
-            surface = Quorvelc.RImage_asSDLSurface(argument)
-            if (surface is None or surface.get_size() != self.size
-                    or surface.get_bitsize() != reference.get_bitsize()
-                    or surface.get_masks() != reference.get_masks()):
-                sys.exit(f"RImage_asSDLSurface gave {surface!r} for a {self.size} "
-                         f"{self.name} record; frombuffer gives {reference!r}")
-        if self.channels == 1 and surface.get_palette_at(200)[:3] != (200, 200, 200):
-            sys.exit("a grey Surface came without its grey palette")
+@functools.cache
+def timer(name, size, label):
+    """A timeit.Timer of one way on one cell (a copy for frombytes is made here, untimed)."""
+    rec, view, fmt, pixels = cell(name, size)
+    return timeit.Timer(WAYS[label], timer=time.process_time, globals=dict(
+        conv=Quorvelc.RImage_asSDLSurface, text=rec.text, wrapper=Wrapper(rec.text),
+        frombuffer=pygame.image.frombuffer, view=view, size=size, fmt=fmt, ramp=GREY_RAMP,
+        frombytes=FROMBYTES, data=bytes(view) if label == "frombytes" else None,
+        make_surface=pygame.surfarray.make_surface,   # (w, h[, 3]) red first, no alpha
+        array={"grey": pixels[:, :, 0], "RGB": pixels}.get(name, pixels[:, :, 2::-1])))
 
 
-def calibrate(timer, round_time):
-    """Calls per round so that a round lasts about round_time, and the time
-    of one call (after a warm-up call)."""
-    timer.timeit(1)
-    single = timer.timeit(1)
-    if single >= round_time:
-        return 1, single
-    number = max(1, int(round_time / max(single, 1e-9)))
-    while True:
-        elapsed = timer.timeit(number)
-        if elapsed >= round_time * 0.5:
-            return max(1, int(number * round_time / elapsed)), elapsed / number
-        number *= 4
-
-
-def run_rounds(plans):
-    """plans: [key, timer, calls per round, rounds wanted]. Runs the rounds,
-    visiting every plan in each (in turn reversed every other round). Gives
-    {key: (median seconds per call, rounds, calls per round)} and the
-    seconds per call of every round, {key: [round 0, round 1, ...]}."""
-    samples = {plan[0]: [] for plan in plans}
-    for r in range(max(plan[3] for plan in plans)):
-        for key, timer, number, count in (plans if r % 2 == 0 else reversed(plans)):
-            if r < count:
-                samples[key].append(timer.timeit(number) / number)
-    figures = {key: (statistics.median(samples[key]), len(samples[key]), number)
-               for key, timer, number, count in plans}
-    return figures, samples
-
-
-def odd(n):
-    return n | 1
-
-
-def fmt_time(seconds):
-    if seconds is None:
-        return "-"
-    us = seconds * 1e6
-    if us < 10:
-        return f"{us:.3f} µs"
-    if us < 1000:
-        return f"{us:.1f} µs"
-    return f"{us / 1000:.2f} ms"
-
-
-def machine():
-    model = platform.processor() or "?"
-    try:
-        with open("/proc/cpuinfo") as info:
-            for line in info:
-                if line.startswith("model name"):
-                    model = line.split(":", 1)[1].strip()
-                    break
-    except OSError:
-        pass
-    sdl = ".".join(map(str, pygame.get_sdl_version()))
-    flavour = "pygame-ce" if getattr(pygame, "IS_CE", False) else "pygame"
-    return (f"CPU {model}, {os.cpu_count()} logical CPUs; {platform.system()} "
-            f"{platform.machine()}; Python {platform.python_version()}; "
-            f"{flavour} {pygame.version.ver}, SDL {sdl}; numpy {numpy.__version__}")
-
-
-def parse_args():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--quick", action="store_true",
-                        help="few short rounds, for CI: the figures are rough")
-    parser.add_argument("--rounds", type=int,
-                        help="rounds of each way (made odd; default 101, quick 15)")
-    parser.add_argument("--min-rounds", type=int,
-                        help="fewest rounds of a long copying call (default 7, quick 3)")
-    parser.add_argument("--round-ms", type=float,
-                        help="time of one way in one round, in ms (default 1, quick 0.5)")
-    parser.add_argument("--sizes", help="comma-separated WxH list, e.g. 64x64,640x480")
-    parser.add_argument("--formats", help="comma-separated subset of grey,RGB,BGR,BGRA")
-    args = parser.parse_args()
-    args.rounds = odd(args.rounds or (15 if args.quick else 101))
-    args.min_rounds = odd(args.min_rounds or (3 if args.quick else 7))
-    args.round_time = (args.round_ms or (0.5 if args.quick else 1)) / 1000
-    args.long_budget = 0.3 if args.quick else 2.0   # seconds for each long copying way
-    args.sizes = ([tuple(int(n) for n in s.lower().split("x")) for s in args.sizes.split(",")]
-                  if args.sizes else SIZES)
-    args.formats = ([f for f in FORMATS if f[0] in args.formats.split(",")]
-                    if args.formats else FORMATS)
-    return args
-
-
-def measure(args):
-    """{(format name, size, label): (median, rounds, calls per round)}, and
-    the round-by-round times of the ways that copy nothing (see run_rounds)."""
-    cells = [Cell(fmt, w, h) for fmt in args.formats for w, h in args.sizes]
-    plans = []
-    for cell in cells:
-        for label, timer in cell.zero_copy_calls():
-            number, _ = calibrate(timer, args.round_time)
-            plans.append([(cell.name, cell.size, label), timer, number, args.rounds])
-    flat, rounds = run_rounds(plans)
-
-    for cell in cells:   # one cell at a time: each holds a copy of its pixels
-        plans = []
-        for label, timer in cell.copying_calls():
-            number, single = calibrate(timer, args.round_time)
-            count = args.rounds
-            if number == 1:
-                count = odd(max(args.min_rounds, min(args.rounds, int(args.long_budget / single))))
-            plans.append([(cell.name, cell.size, label), timer, number, count])
-        flat.update(run_rounds(plans)[0])
-        del plans
-    return flat, rounds
-
-
-def report(args, figures, rounds):
-    sizes, names = args.sizes, [f[0] for f in args.formats]
-
-    def time(name, size, label):
-        figure = figures.get((name, size, label))
-        return figure[0] if figure else None
-
-    def ratio(a, b):
-        """a / b for two (name, size, label) keys: the median of the per-round
-        ratios when both ran in the same rounds (a change of machine load
-        between rounds then cancels), else the ratio of the medians."""
-        if a in rounds and b in rounds:
-            return statistics.median(x / y for x, y in zip(rounds[a], rounds[b]))
-        return figures[a][0] / figures[b][0]
-
-    print("## Time per call (median)\n")
-    print("| format | size | " + " | ".join(LABELS) + " | text / frombuffer | this / frombuffer |")
-    print("|---|---|" + "---:|" * (len(LABELS) + 2))
-    for name in names:
-        for size in sizes:
-            fb = (name, size, "frombuffer")
-            print(f"| {name} | {size[0]}x{size[1]} | "
-                  + " | ".join(fmt_time(time(name, size, label)) for label in LABELS)
-                  + f" | {ratio((name, size, 'Quorvelc text'), fb):.2f}"
-                  + f" | {ratio((name, size, 'Quorvelc this'), fb):.2f} |")
-    long_runs = [figure[1] for figure in figures.values() if figure[2] == 1]
-    print(f"\nRounds: {args.rounds} of ~{args.round_time * 1e3:g} ms for every way and cell"
-          + (f"; calls longer than that ran once per round, in {min(long_runs)} to "
-             f"{max(long_runs)} rounds" if long_runs else "")
-          + ". Ratios are medians of the ratios within each round where both ways ran "
-          "in the same rounds (all but the copying ways).")
-
-    small, large = sizes[0], sizes[-1]
-    print(f"\n## Scaling: time at {large[0]}x{large[1]} / time at {small[0]}x{small[1]}\n")
-    print("| format | " + " | ".join(LABELS) + " |")
-    print("|---|" + "---:|" * len(LABELS))
-    for name in names:
-        print(f"| {name} | " + " | ".join(
-            f"{ratio((name, large, label), (name, small, label)):.2f}"
-            if (name, small, label) in figures and (name, large, label) in figures else "-"
-            for label in LABELS) + " |")
-
-    print("\n## Targets (reported, not enforced)\n")
-
-    def verdict(value, limit):
-        return f"{value:.2f} (target <= {limit}): {'met' if value <= limit else 'NOT met'}"
-
-    def worst(pairs):
-        """The largest ratio of (a, b, where) triples, with its where."""
-        return max((ratio(a, b), where) for a, b, where in pairs)
-
-    quorvelc = ("Quorvelc text", "Quorvelc this")
-    for label in quorvelc:
-        value, where = worst(((n, s, label), (n, s, "frombuffer"), f"{n} {s[0]}x{s[1]}")
-                             for n in names for s in sizes)
-        print(f"- {label} / frombuffer, worst cell ({where}): {verdict(value, TARGET_RATIO)}")
-    if (64, 64) in sizes and large != (64, 64):
-        for label in quorvelc:
-            value, where = worst(((n, large, label), (n, (64, 64), label), n) for n in names)
-            print(f"- {label}, {large[0]}x{large[1]} / 64x64, worst format ({where}): "
-                  f"{verdict(value, TARGET_SCALING)}")
-    if "grey" in names and "RGB" in names:
-        for label in quorvelc:
-            value, where = worst((("grey", s, label), ("RGB", s, label), f"{s[0]}x{s[1]}")
-                                 for s in sizes)
-            print(f"- {label}, grey / RGB, worst size ({where}): {verdict(value, TARGET_GREY)}")
-    print("\nfrombuffer \"P\" leaves SDL's default palette (all white), not a grey one. "
-          "frombytes and make_surface copy every pixel: frombytes from a bytes object "
-          "made beforehand (it takes nothing else), make_surface from a numpy view, "
-          "dropping BGRA's alpha and giving grey a 3-3-2 palette; \"-\": this pygame's "
-          "frombytes has no such format.")
+def takes(name, label):
+    """Whether this pygame has the call for the format (pygame 2.6's frombytes has no "BGR")."""
+    if label == "frombytes":
+        try:
+            FROMBYTES(bytes(FORMATS[name][0]), (1, 1), FORMATS[name][2])
+        except ValueError:
+            return False
+    return label != "frombuffer+pal" or name == "grey"
 
 
 def main():
-    args = parse_args()
-    print(f"# RImage_asSDLSurface benchmark{' (quick)' if args.quick else ''}\n")
-    print(machine() + "  ")
-    print(f"Quorvelc from {Quorvelc.__file__}\n")
-    report(args, *measure(args))
+    runner = pyperf.Runner(processes=1 if QUICK else 6, values=1 if QUICK else 3,
+                           min_time=0.002 if QUICK else 0.01, add_cmdline_args=lambda cmd, a:
+                           cmd.extend(["--sizes", a.sizes, "--cycles", str(a.cycles)]))
+    runner.argparser.add_argument("--quick", action="store_true", help="for CI: rough figures")
+    runner.argparser.add_argument("--sizes", help=f"WxH,... (default {SIZES}; quick {QUICK_SIZES})")
+    runner.argparser.add_argument("--cycles", type=int, help="cycles per worker (10; quick 3)")
+    runner.argparser.set_defaults(inherit_environ=list(ENV), quiet=True)
+    args = runner.parse_args()
+    args.sizes = args.sizes or (QUICK_SIZES if QUICK else SIZES)
+    args.cycles = args.cycles or (3 if QUICK else 10)
+    sizes = [tuple(int(n) for n in s.split("x")) for s in args.sizes.split(",")]
+    slots = [(name, size, label) for name in FORMATS for size in sizes for label in LABELS[:3]]
+
+    def slot(i):   # the slot that call i of a worker times
+        k = i % len(slots)
+        return slots[-1 - k if i // len(slots) % 2 else k]
+
+    # The master hands the workers these values and warmups: a whole cycle each.
+    calls, saved = itertools.count(), (args.values, args.warmups)
+    args.values, args.warmups = len(slots) * args.cycles, len(slots)
+    cycled = runner.bench_time_func("zero-copy ways in turn (mixed: see the table)",
+                                    lambda loops: timer(*slot(next(calls))).timeit(loops))
+    args.values, args.warmups = saved
+    alone = {(name, size, label): runner.bench_time_func(
+        f"{name} {size[0]}x{size[1]} {label}", lambda loops, key=(name, size, label):
+        timer(*key).timeit(loops)) for name in FORMATS for size in sizes
+        for label in LABELS[3:] if takes(name, label)}
+    if not args.worker:
+        cycles = {}
+        for r, run in enumerate(cycled.get_runs()):
+            for i, value in enumerate(run.values, len(run.warmups)):
+                cycles.setdefault((r, i // len(slots)), {})[slot(i)] = value
+        report(cycled, list(cycles.values()), alone, sizes)
+
+
+def report(cycled, cycles, alone, sizes):
+    samples = {key: bench.get_values() for key, bench in alone.items()}
+    samples.update({key: [c[key] for c in cycles if key in c] for c in cycles for key in c})
+
+    def ratio(a, b):
+        within = [c[a] / c[b] for c in cycles if a in c and b in c]
+        return statistics.median(within) if within else (
+            statistics.median(samples[a]) / statistics.median(samples[b]))
+
+    def shown(key):
+        values = samples.get(key, [])
+        median = statistics.median(values) if values else 0
+        us = median * 1e6
+        text = f"{us:.3f} µs" if us < 10 else f"{us:.1f} µs" if us < 1e3 else f"{us / 1e3:.2f} ms"
+        return "-" if not values else text + (
+            f" ±{statistics.stdev(values) / median:.0%}" if len(values) > 1 else "")
+
+    meta, sdl = cycled.get_metadata(), ".".join(map(str, pygame.get_sdl_version()))
+    print(f"\n# RImage_asSDLSurface benchmark{' (quick)' if QUICK else ''}\n\n"
+          f"{meta.get('cpu_model_name')}, {meta.get('cpu_count')} logical CPUs; "
+          f"{meta.get('platform')}; {meta.get('python_version')}; "
+          f"{'pygame-ce' if getattr(pygame, 'IS_CE', 0) else 'pygame'} {pygame.version.ver}, "
+          f"SDL {sdl}; numpy {numpy.__version__}; pyperf {pyperf.__version__}  \n"
+          f"Quorvelc from {Quorvelc.__file__}; {len(cycles)} cycles in "
+          f"{sum(1 for run in cycled.get_runs() if run.values)} workers\n")
+    print("| format | size | " + " | ".join(LABELS) + " | text / frombuffer | this / frombuffer |\n"
+          "|---|---|" + "---:|" * (len(LABELS) + 2))
+    for name in FORMATS:
+        for s in sizes:
+            fb = (name, s, "frombuffer")
+            print(f"| {name} | {s[0]}x{s[1]} | " + " | ".join(shown((name, s, w)) for w in LABELS)
+                  + "".join(f" | {ratio((name, s, w), fb):.2f}" for w in LABELS[:2]) + " |")
+
+    small, large = (64, 64) if (64, 64) in sizes else sizes[0], sizes[-1]
+    print(f"\nTime at {large[0]}x{large[1]} / time at {small[0]}x{small[1]}:\n\n| format | "
+          + " | ".join(LABELS) + " |\n|---|" + "---:|" * len(LABELS))
+    for name in FORMATS:
+        print(f"| {name} | " + " | ".join(f"{ratio((name, large, label), (name, small, label)):.2f}"
+                                          if (name, small, label) in samples else "-"
+                                          for label in LABELS) + " |")
+    print()
+    for label in LABELS[:3]:
+        print(f"Grey / RGB, {label}: " + ", ".join(
+            f"{s[0]}x{s[1]} {ratio(('grey', s, label), ('RGB', s, label)):.2f}" for s in sizes))
+
+    print("\n## Targets (reported, not enforced)\n")
+
+    def verdict(what, pairs, limit, within=False):   # pairs: (a, b, where)
+        far = (lambda r: max(r, 1 / r)) if within else (lambda r: r)
+        r, where = max(((ratio(a, b), where) for a, b, where in pairs), key=lambda p: far(p[0]))
+        print(f"- {what}, worst ({where}): {r:.2f} (target {'within' if within else '<='} "
+              f"{limit}): {'met' if far(r) <= limit else 'NOT met'}")
+
+    for label, (grey, colour) in TARGET_RATIO.items():
+        for kind, names, limit in (("grey", ["grey"], grey), ("colour", list(FORMATS)[1:], colour)):
+            verdict(f"{label} / frombuffer, {kind}", [
+                ((n, s, label), (n, s, "frombuffer"), f"{n} {s[0]}x{s[1]}")
+                for n in names for s in sizes], limit)
+        verdict(f"{label}, grey / RGB", [(("grey", s, label), ("RGB", s, label), f"{s[0]}x{s[1]}")
+                                         for s in sizes], TARGET_GREY)
+        verdict(f"{label}, {large[0]}x{large[1]} / {small[0]}x{small[1]}", [
+            ((n, large, label), (n, small, label), n) for n in FORMATS], TARGET_SCALING, True)
+    print("\nfrombuffer \"P\" leaves SDL's default palette (all white), not a grey one; frombytes "
+          "copies from a bytes object made beforehand, make_surface from a numpy view (BGRA's "
+          "alpha dropped; grey gets a 3-3-2 palette); \"-\": no such call in this pygame.")
 
 
 if __name__ == "__main__":
