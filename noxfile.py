@@ -150,9 +150,19 @@ def dist(session):
 def bench(session):
     """Benchmark table against pygame's own ways (pyperf); `-- --quick` for a short run."""
     session.install(".[pygame]", "numpy", "pyperf")
+    session.chdir(session.create_tmp())  # away from any build tree
     session.run("python", str(ROOT / "bench" / "bench_convert.py"), *session.posargs,
                 env=WITH_RECORDS)
 
+
+@nox.session(python=PYTHONS[0])
+def profile(session):
+    """callgrind instructions per call, text and `this` on grey, RGB and BGRA."""
+    need_packages(session, "valgrind")
+    session.install(".[pygame]")
+    session.chdir(session.create_tmp())
+    session.run("python", str(ROOT / "bench" / "callgrind_calls.py"), *session.posargs,
+                env=WITH_RECORDS)
 
 def chroot_host(session, host):
     """The Python suite inside a Debian chroot (scripts/chroot_host.py), made
