@@ -21,6 +21,11 @@ HEADLESS = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy", "PYGAME_HIDE
 # The tests' record module, shared with the benchmark and the valgrind workload.
 WITH_RECORDS = {**HEADLESS, "PYTHONPATH": str(ROOT / "tests" / "python")}
 
+# One line for the README's compatibility table: what pygame reports.
+REPORT = ("import platform, pygame; print('compatibility: Python', platform.python_version(), "
+          "'pygame-ce' if getattr(pygame, 'IS_CE', False) else 'pygame', pygame.version.ver, "
+          "'SDL', '.'.join(map(str, pygame.get_sdl_version())))")
+
 nox.options.sessions = ["native", "tests"]
 nox.options.default_venv_backend = "venv"
 
@@ -64,6 +69,7 @@ def configure_and_build(session, preset):
 def tests(session, flavour):
     """Python suite: .[flavour,test] installed into the session's own environment."""
     session.install(f".[{flavour},test]")
+    session.run("python", "-c", REPORT, env=HEADLESS)
     pytest(session, *session.posargs)
 
 
