@@ -49,11 +49,16 @@ def need_packages(session, *packages):
                     external=True, env={"DEBIAN_FRONTEND": "noninteractive"})
 
 
-def pytest(session, *args, env=HEADLESS):
-    """The Python suite against the installed module (run from the root:
-    tests import the installed module, never a build tree)."""
-    session.run("python", "-m", "pytest", "-p", "no:cacheprovider", str(ROOT / "tests" / "python"),
-                *args, env=env)
+# The Python suite; it imports the installed module, never a build tree.
+PYTEST = ["-m", "pytest", "-p", "no:cacheprovider", str(ROOT / "tests" / "python")]
+
+
+def fresh_venv(session, folder, *requirements):
+    """A new environment outside nox's, as a user makes one; gives its python."""
+    shutil.rmtree(folder, ignore_errors=True)
+    session.run("python", "-m", "venv", str(folder))
+    session.run(str(folder / "bin" / "pip"), "install", "--quiet", *requirements, external=True)
+    return str(folder / "bin" / "python")
 
 
 def configure_and_build(session, preset):
@@ -70,7 +75,7 @@ def tests(session, flavour):
     """Python suite: .[flavour,test] installed into the session's own environment."""
     session.install(f".[{flavour},test]")
     session.run("python", "-c", REPORT, env=HEADLESS)
-    pytest(session, *session.posargs)
+    session.run("python", *PYTEST, *session.posargs, env=HEADLESS)
 
 
 @nox.session(python=PYTHONS[0])
@@ -89,11 +94,9 @@ def sanitize(session):
     session.run("ctest", "--preset", "sanitize", external=True)
     # The Python suite tests the installed module, so the sanitized build is installed.
     session.install("-C", "cmake.args=--preset=sanitize", "-C", "cmake.build-type=Debug",
-                    "-C", f"build-dir={BUILD / 'sanitize-wheel'}", ".[pygame,test]",
-                    env={"CXX": "clang++"})
+                    "-C", f"build-dir={BUILD / 'sanitize-wheel'}", ".[pygame,test]")
     session.run("python", "scripts/sanitizer.py", str(BUILD / "sanitizer-reports"),
-                "python", "-m", "pytest", "-p", "no:cacheprovider", str(ROOT / "tests" / "python"),
-                *session.posargs, env=HEADLESS)
+                "python", *PYTEST, *session.posargs, env=HEADLESS)
 
 
 @nox.session(python=PYTHONS[0])
@@ -141,12 +144,8 @@ def dist(session):
     dist_dir = BUILD / "dist"
     shutil.rmtree(dist_dir, ignore_errors=True)
     session.run("python", "-m", "build", "--outdir", str(dist_dir), ".")
-    wheel = next(dist_dir.glob("*.whl"))
-    user = BUILD / "dist-user"
-    shutil.rmtree(user, ignore_errors=True)
-    session.run("python", "-m", "venv", str(user))
-    session.run(str(user / "bin" / "pip"), "install", "--quiet", str(wheel), "pygame", external=True)
-    session.run(str(user / "bin" / "python"), "-c",
+    user = fresh_venv(session, BUILD / "dist-user", str(next(dist_dir.glob("*.whl"))), "pygame")
+    session.run(user, "-c",
                 "import importlib.metadata, Quorvelc; assert Quorvelc.RImage_asSDLSurface(None) is None; "
                 "print('installed', importlib.metadata.version('Quorvelc'), 'from', Quorvelc.__file__)",
                 external=True, env=HEADLESS)
@@ -157,14 +156,10 @@ def dist(session):
     wheel = session.run("python", "scripts/wheels.py", "portable", str(portable),
                         silent=True).strip().splitlines()[-1]
     for flavour in FLAVOURS:
-        venv = portable / f"venv-{flavour}"
-        session.run("python", "-m", "venv", "--clear", str(venv))
-        session.run(str(venv / "bin" / "pip"), "install", "--quiet", f"{wheel}[test]", flavour,
-                    external=True)
+        python = fresh_venv(session, portable / f"venv-{flavour}", f"{wheel}[test]", flavour)
         with session.chdir(portable):  # outside the checkout: only the wheel's module is found
-            session.run(str(venv / "bin" / "python"), "-c", REPORT, env=HEADLESS, external=True)
-            session.run(str(venv / "bin" / "python"), "-m", "pytest", "-p", "no:cacheprovider",
-                        str(ROOT / "tests" / "python"), env=HEADLESS, external=True)
+            session.run(python, "-c", REPORT, env=HEADLESS, external=True)
+            session.run(python, *PYTEST, env=HEADLESS, external=True)
 
 
 @nox.session(python=PYTHONS[0])
@@ -191,6 +186,7 @@ def profile(session):
     session.chdir(session.create_tmp())
     session.run("python", str(ROOT / "bench" / "callgrind_calls.py"), *session.posargs,
                 env=WITH_RECORDS)
+
 
 def chroot_host(session, host):
     """The Python suite inside a Debian chroot (scripts/chroot_host.py), made

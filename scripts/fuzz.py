@@ -1,11 +1,8 @@
-"""Runs each libFuzzer harness of a fuzz build for a bounded time from its
-seed corpus, and fails on any finding: a crash, a sanitizer report (leaks
-included), a broken check of a harness, a timeout, or a run that never
-reached libFuzzer's final count.
-
-New inputs go to BUILD/corpus/<harness>, never into fuzz/corpus; a finding
-is left as BUILD/artifacts/<harness>-crash-* (leak-*, timeout-*) and replays
-with `BUILD/fuzz_<harness> FILE` under the same environment.
+"""Runs each libFuzzer harness of a fuzz build for SECONDS from its seed
+corpus, and fails on any finding (crash, sanitizer report, broken harness
+check, timeout) or a run without libFuzzer's final count. New inputs go to
+BUILD/corpus/<harness>; findings to BUILD/artifacts/<harness>-*, which
+replay with `BUILD/fuzz_<harness> FILE` under the same environment.
 
 Usage: fuzz.py BUILD SECONDS [HARNESS...]
 """

@@ -1,13 +1,11 @@
-"""Runs a command (the Python suite) in the plain interpreter with the
-AddressSanitizer runtime of clang preloaded, and fails on any report.
+"""Runs a command (the Python suite) in the plain interpreter with clang's
+AddressSanitizer runtime preloaded, and fails on any report.
 
-The interpreter is not instrumented, so the runtime must be preloaded for the
-sanitized extension to load at all; PYTHONMALLOC=malloc makes every Python
-object a heap block the runtime watches. Before the real run, a deliberate
-overflow in the interpreter must be reported: otherwise reports could be lost
-and a clean run would prove nothing. Leak detection stays on; the
-suppressions name leaks of pygame's own, matched against allocation stacks
-taken with the slow unwinder (the interpreter has no frame pointers).
+PYTHONMALLOC=malloc makes every Python object a heap block the runtime
+watches. First a deliberate overflow in the interpreter must be reported, or
+a clean run would prove nothing. Leaks are checked; the suppressions name
+pygame's own, matched on stacks from the slow unwinder (the interpreter has
+no frame pointers).
 
 Usage: sanitizer.py REPORT_DIR COMMAND...
 """

@@ -1,13 +1,9 @@
 """Runs the conversion workload (valgrind_conversions.py) under memcheck
-against a build tree's extension, and fails when a memory error or a definite
-leak has a frame of this module's code in its stack. Errors of the
-interpreter, pygame or SDL alone are counted, not failed.
-
-PYTHONMALLOC=malloc hands every Python object to the C allocator, where
-memcheck sees it. Only definite leaks count: the interpreter keeps much of its
-memory reachable until exit, and memory nothing points to any more is what a
-missed release leaves. valgrind-python.supp names the interpreter's, pygame's
-and the loader's own.
+against a build tree's extension. A memory error or a definite leak with a
+frame of this module's code fails; those of the interpreter, pygame or SDL
+alone are only counted. PYTHONMALLOC=malloc lets memcheck see every object;
+only definite leaks count, as the interpreter keeps much memory reachable
+until exit. valgrind-python.supp names the interpreter's and pygame's own.
 
 Usage: valgrind.py BUILD [ROUNDS]
 """
