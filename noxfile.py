@@ -164,9 +164,11 @@ def dist(session):
 
 @nox.session(python=PYTHONS[0])
 def cross(session):
-    """Compile src/ for x86-64 Windows and arm64 macOS with zig's clang."""
-    session.install("ziglang")
+    """Windows and macOS from here: src/ compiled with zig's clang; cibuildwheel's build list."""
+    session.install("ziglang", "cibuildwheel")
     session.run("python", "scripts/wheels.py", "cross", str(BUILD / "cross"))
+    for platform in ("linux", "windows", "macos"):
+        session.run("cibuildwheel", "--print-build-identifiers", "--platform", platform)
 
 
 @nox.session(python=PYTHONS[0])
