@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Builds Quorvelc inside a Debian chroot and runs the whole Python suite there.
 
-Usage (as root, from the repository root): python3 scripts/chroot_host.py HOST
+Usage (as root, with debootstrap installed): python3 scripts/chroot_host.py HOST
 
   i386             Debian 12 i386: its 32-bit CPython, compiler and pygame
   py314-pygame     Debian sid: CPython 3.14 with Debian's pygame
@@ -86,8 +86,6 @@ def make_chroot(root, arch, suite):
     step(f"making {root} ({suite}, {arch})")
     unmount_all(root)
     shutil.rmtree(root, ignore_errors=True)
-    if not shutil.which("debootstrap"):
-        run("apt-get", "install", "-y", "--no-install-recommends", "debootstrap")
     run("debootstrap", f"--arch={arch}", "--variant=minbase", suite, str(root), MIRROR)
 
 

@@ -79,28 +79,37 @@ bool layout_is_drawable(const RImage *record, const pixel_format &format) {
     return true;
 }
 
-// SDL's code for the format, which SDL works out from the masks once; 0 when
-// it knows none.
-uint32_t sdl_format_of(pixel_format &format) {
-    if (!format.sdl_format)
-        format.sdl_format = sdl_api.masks_to_pixel_format_enum(
-            format.bits_per_pixel, format.red_mask, format.green_mask, format.blue_mask,
-            format.alpha_mask);
-    return format.sdl_format;
+// SDL's code for the format's masks, 0 when it knows none. Both SDL versions
+// take the same arguments; one SDL serves the process, so a code found once
+// stays right.
+uint32_t find_sdl_format(const pixel_format &format) {
+    auto masks_to_format = sdl_api.masks_to_pixel_format_enum
+                               ? sdl_api.masks_to_pixel_format_enum
+                               : sdl3_api.get_pixel_format_for_masks;
+    return masks_to_format(format.bits_per_pixel, format.red_mask, format.green_mask,
+                           format.blue_mask, format.alpha_mask);
+}
+
+// The record's format with SDL's code for it (found on first use), or null
+// when the record cannot be shown or SDL knows no code for its masks.
+inline pixel_format *drawable_format(const RImage *record) {
+    pixel_format *format = format_of(record);
+    if (!format || !layout_is_drawable(record, *format))
+        return nullptr;
+    if (!format->sdl_format)
+        format->sdl_format = find_sdl_format(*format);
+    return format->sdl_format ? format : nullptr;
 }
 
 }  // namespace
 
 SDL_Surface *image_to_sdl_surface(const RImage *record) {
-    pixel_format *format = format_of(record);
-    if (!format || !layout_is_drawable(record, *format))
-        return nullptr;
-    uint32_t sdl_format = sdl_format_of(*format);
-    if (!sdl_format)
+    pixel_format *format = drawable_format(record);
+    if (!format)
         return nullptr;
     SDL_Surface *surface = sdl_api.create_rgb_surface_with_format_from(
         record->pixels, record->width, record->height, format->bits_per_pixel, record->row_stride,
-        sdl_format);
+        format->sdl_format);
     if (!surface || format != &grey_8)
         return surface;
     // Each grey surface owns its palette, so a change to one Surface's
@@ -114,15 +123,8 @@ SDL_Surface *image_to_sdl_surface(const RImage *record) {
 }
 
 sdl3::SDL_Surface *image_to_sdl3_surface(const RImage *record) {
-    pixel_format *format = format_of(record);
-    if (!format || !layout_is_drawable(record, *format))
-        return nullptr;
-    // One SDL per process, so the code cached for a format is SDL 3's here.
-    if (!format->sdl_format)
-        format->sdl_format = sdl3_api.get_pixel_format_for_masks(
-            format->bits_per_pixel, format->red_mask, format->green_mask, format->blue_mask,
-            format->alpha_mask);
-    if (!format->sdl_format)
+    pixel_format *format = drawable_format(record);
+    if (!format)
         return nullptr;
     sdl3::SDL_Surface *surface = sdl3_api.create_surface_from(
         record->width, record->height, format->sdl_format, record->pixels, record->row_stride);
@@ -148,28 +150,27 @@ PyObject *surface_from_image(const RImage *record) {
                         "pygame's surface constructor is missing: pygame.surface gave no C API");
         return nullptr;
     }
-    if (!sdl_api.create_rgb_surface_with_format_from) {
-        if (sdl3_api.create_surface_from) {
-            sdl3::SDL_Surface *surface = image_to_sdl3_surface(record);
-            if (!surface)
-                Py_RETURN_NONE;
-            // Owner 1, as below; pygame-ce on SDL 3 takes an SDL 3 surface.
-            return reinterpret_cast<pygame_surface_new_sdl3>(
-                pygame_api_slots[PYGAME_SURFACE_NEW_SLOT])(surface, 1);
-        }
-        PyErr_SetString(PyExc_RuntimeError,
-                        "SDL 2's SDL_CreateRGBSurfaceWithFormatFrom, SDL_MasksToPixelFormatEnum, "
-                        "SDL_SetPaletteColors or SDL_FreeSurface is missing from the SDL that "
-                        "pygame loaded, and so is SDL 3's SDL_CreateSurfaceFrom, "
-                        "SDL_GetPixelFormatForMasks, SDL_CreateSurfacePalette, "
-                        "SDL_SetPaletteColors or SDL_DestroySurface");
-        return nullptr;
-    }
-    SDL_Surface *surface = image_to_sdl_surface(record);
-    if (!surface)
-        Py_RETURN_NONE;
     // Owner 1: the Surface frees the SDL surface header; the pixels stay the record's.
-    return construct(surface, 1);
+    if (sdl_api.create_rgb_surface_with_format_from) {
+        SDL_Surface *surface = image_to_sdl_surface(record);
+        if (!surface)
+            Py_RETURN_NONE;
+        return construct(surface, 1);
+    }
+    if (sdl3_api.create_surface_from) {
+        sdl3::SDL_Surface *surface = image_to_sdl3_surface(record);
+        if (!surface)
+            Py_RETURN_NONE;
+        // pygame-ce built on SDL 3 takes an SDL 3 surface in the same entry.
+        return reinterpret_cast<pygame_surface_new_sdl3>(construct)(surface, 1);
+    }
+    PyErr_SetString(PyExc_RuntimeError,
+                    "SDL 2's SDL_CreateRGBSurfaceWithFormatFrom, SDL_MasksToPixelFormatEnum, "
+                    "SDL_SetPaletteColors or SDL_FreeSurface is missing from the SDL that "
+                    "pygame loaded, and so is SDL 3's SDL_CreateSurfaceFrom, "
+                    "SDL_GetPixelFormatForMasks, SDL_CreateSurfacePalette, "
+                    "SDL_SetPaletteColors or SDL_DestroySurface");
+    return nullptr;
 }
 
 namespace {

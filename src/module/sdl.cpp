@@ -77,15 +77,11 @@ bool find_sdl_entry_points(void *pygame_function) {
     if (!library)
         return find_sdl3_entry_points(pygame_function);
     sdl_entry_points found;
-    found.create_rgb_surface_with_format_from =
-        reinterpret_cast<decltype(found.create_rgb_surface_with_format_from)>(
-            find_symbol(library, "SDL_CreateRGBSurfaceWithFormatFrom"));
-    found.masks_to_pixel_format_enum = reinterpret_cast<decltype(found.masks_to_pixel_format_enum)>(
-        find_symbol(library, "SDL_MasksToPixelFormatEnum"));
-    found.set_palette_colors = reinterpret_cast<decltype(found.set_palette_colors)>(
-        find_symbol(library, "SDL_SetPaletteColors"));
-    found.free_surface = reinterpret_cast<decltype(found.free_surface)>(
-        find_symbol(library, "SDL_FreeSurface"));
+    find_entry(library, found.create_rgb_surface_with_format_from,
+               "SDL_CreateRGBSurfaceWithFormatFrom");
+    find_entry(library, found.masks_to_pixel_format_enum, "SDL_MasksToPixelFormatEnum");
+    find_entry(library, found.set_palette_colors, "SDL_SetPaletteColors");
+    find_entry(library, found.free_surface, "SDL_FreeSurface");
     close_library(library);
     if (!found.create_rgb_surface_with_format_from || !found.masks_to_pixel_format_enum ||
         !found.set_palette_colors || !found.free_surface)
