@@ -184,7 +184,7 @@ PyObject *wrong_argument_count(PyObject *const *args, Py_ssize_t count) {
         return nullptr;
     for (Py_ssize_t i = 0; i < count; ++i) {
         Py_INCREF(args[i]);
-        PyTuple_SET_ITEM(tuple, i, args[i]);
+        PyTuple_SetItem(tuple, i, args[i]);  // takes the reference; cannot fail on a new tuple
     }
     PyObject *image;
     PyArg_ParseTuple(tuple, "O:RImage_asSDLSurface", &image);  // fails: not one argument
@@ -197,7 +197,7 @@ PyObject *wrong_argument_count(PyObject *const *args, Py_ssize_t count) {
 PyObject *surface_from_argument(PyObject *, PyObject *const *args, Py_ssize_t count,
                                 PyObject *keyword_names) {
     // The text of METH_VARARGS's own refusal: the fast-call one names the module too.
-    if (keyword_names && PyTuple_GET_SIZE(keyword_names) != 0) {
+    if (keyword_names && PyTuple_Size(keyword_names) != 0) {
         PyErr_SetString(PyExc_TypeError, "RImage_asSDLSurface() takes no keyword arguments");
         return nullptr;
     }
