@@ -172,6 +172,17 @@ def cross(session):
 
 
 @nox.session(python=PYTHONS[0])
+def windows(session):
+    """Windows x86-64: the cp310-abi3 wheel built with zig, its suite run under Wine on 3.10-3.13."""
+    need_packages(session, "wine64")
+    session.install("ziglang", "wheel")
+    work = BUILD / "windows"
+    wheel = session.run("python", "scripts/windows.py", "wheel", str(work),
+                        silent=True).strip().splitlines()[-1]
+    session.run("python", "scripts/windows.py", "test", str(work), wheel)
+
+
+@nox.session(python=PYTHONS[0])
 def bench(session):
     """Benchmark table against pygame's own ways (pyperf); `-- --quick` for a short run."""
     session.install(".[pygame]", "numpy", "pyperf")

@@ -109,7 +109,9 @@ def cross(work):
     sources = sorted((ROOT / "src").rglob("*.cpp"))
     # No macOS CPython headers come from PyPI or Debian (its pyconfig.h is
     # made by configure on a Mac), so macOS checks what needs no Python.h.
-    targets = {"x86_64-windows-gnu": ["-isystem", windows_headers(work)], "aarch64-macos": None}
+    # MS_WIN64 is set by MSVC's pyconfig.h only; without it Py_ssize_t is 32 bits.
+    targets = {"x86_64-windows-gnu": ["-DMS_WIN64", "-isystem", windows_headers(work)],
+               "aarch64-macos": None}
     failed = 0
     for target, python in targets.items():
         for source in sources:

@@ -8,7 +8,6 @@ dropped, and that resident memory grew by less than 8 MiB.
 import ctypes
 import gc
 import os
-import resource
 import sys
 
 import pytest
@@ -25,19 +24,48 @@ WARM_UP = 20_000
 MEMORY_LIMIT = 8 << 20
 
 
+class ProcessMemoryCounters(ctypes.Structure):
+    """Windows' PROCESS_MEMORY_COUNTERS: DWORDs, then SIZE_Ts."""
+    _fields_ = [("cb", ctypes.c_uint32), ("PageFaultCount", ctypes.c_uint32)] + [
+        (name, ctypes.c_size_t) for name in (
+            "PeakWorkingSetSize", "WorkingSetSize", "QuotaPeakPagedPoolUsage",
+            "QuotaPagedPoolUsage", "QuotaPeakNonPagedPoolUsage", "QuotaNonPagedPoolUsage",
+            "PagefileUsage", "PeakPagefileUsage")]
+
+
+def windows_working_set():
+    """The process's working set (its resident memory), from GetProcessMemoryInfo."""
+    current_process = ctypes.WinDLL("kernel32").GetCurrentProcess
+    current_process.restype = ctypes.c_void_p
+    memory_info = ctypes.WinDLL("psapi").GetProcessMemoryInfo
+    memory_info.argtypes = [ctypes.c_void_p, ctypes.POINTER(ProcessMemoryCounters), ctypes.c_uint32]
+    counters = ProcessMemoryCounters(cb=ctypes.sizeof(ProcessMemoryCounters))
+    if not memory_info(current_process(), ctypes.byref(counters), counters.cb):
+        raise ctypes.WinError()
+    return counters.WorkingSetSize
+
+
 def resident_bytes():
-    """Resident memory now (statm), or the peak where /proc is missing."""
+    """Resident memory now: the working set on Windows, statm on Linux, or the
+    peak (getrusage) where neither is there."""
+    if sys.platform == "win32":
+        return windows_working_set()
     try:
         with open("/proc/self/statm") as statm:
             return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
     except OSError:
+        import resource
+
         peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
         return peak if sys.platform == "darwin" else peak * 1024
 
 
 def under_address_sanitizer():
     """AddressSanitizer keeps freed blocks in quarantine, so resident memory
-    says nothing about leaks under it."""
+    says nothing about leaks under it. The sanitizer builds are Linux ones;
+    on Windows no library of the process can be searched without a name."""
+    if sys.platform == "win32":
+        return False
     return hasattr(ctypes.CDLL(None), "__asan_init")
 
 
