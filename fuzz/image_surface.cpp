@@ -36,6 +36,8 @@ bool showable(const RImage &record) {
     if (record.depth != 8 || (bytes != 1 && bytes != 3 && bytes != 4) || record.width <= 0 ||
         record.height <= 0 || !record.pixels)
         return false;
+    if (record.width >= (1 << 30) - 1 || record.height >= (1 << 30) - 1)
+        return false;  // SDL 3 would draw nothing into such a Surface
     if (bytes == 4 && (reinterpret_cast<uintptr_t>(record.pixels) % 4 || record.row_stride % 4))
         return false;
     // Every row drawn must lie within INT_MAX bytes of pixels.

@@ -16,12 +16,27 @@ struct pixel_format {
     uint32_t sdl_format;  // SDL's code for these masks, found on first use; 0 before
 };
 
-// Masks as SDL reads them on a little-endian machine: 0x000000ff is the
-// first byte of a pixel in memory.
-pixel_format red_first_24 = {24, 0x000000ff, 0x0000ff00, 0x00ff0000, 0, 0};
-pixel_format blue_first_24 = {24, 0x00ff0000, 0x0000ff00, 0x000000ff, 0, 0};
-pixel_format red_first_32 = {32, 0x000000ff, 0x0000ff00, 0x00ff0000, 0xff000000, 0};
-pixel_format blue_first_32 = {32, 0x00ff0000, 0x0000ff00, 0x000000ff, 0xff000000, 0};
+// SDL reads a pixel as one native integer, so the mask that selects a given
+// byte in memory depends on the machine's byte order. The channel order is
+// memory order on every host: "R" means red is a pixel's first byte, and a
+// 4-channel pixel's alpha is its last byte.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr bool big_endian = true;
+#else
+constexpr bool big_endian = false;
+#endif
+
+// The mask of byte `position` (0 first in memory) of a `size`-byte pixel.
+constexpr uint32_t byte_mask(int position, int size) {
+    return uint32_t{0xff} << (8 * (big_endian ? size - 1 - position : position));
+}
+
+pixel_format red_first_24 = {24, byte_mask(0, 3), byte_mask(1, 3), byte_mask(2, 3), 0, 0};
+pixel_format blue_first_24 = {24, byte_mask(2, 3), byte_mask(1, 3), byte_mask(0, 3), 0, 0};
+pixel_format red_first_32 = {32, byte_mask(0, 4), byte_mask(1, 4), byte_mask(2, 4),
+                             byte_mask(3, 4), 0};
+pixel_format blue_first_32 = {32, byte_mask(2, 4), byte_mask(1, 4), byte_mask(0, 4),
+                              byte_mask(3, 4), 0};
 // SDL 2 refuses an 8-bit format with colour masks; grey is an indexed
 // surface instead, whose palette is set to the grey ramp.
 pixel_format grey_8 = {8, 0, 0, 0, 0, 0};
@@ -36,6 +51,9 @@ constexpr std::array<SDL_Color, 256> make_grey_ramp() {
 }
 
 constexpr std::array<SDL_Color, 256> grey_ramp = make_grey_ramp();
+
+// The first width or height that SDL 3's rect arithmetic refuses: 2^30 - 1.
+constexpr int SDL_DRAWABLE_SIDE_LIMIT = (1 << 30) - 1;
 
 // The record's format, or null when its depth or channels cannot be shown.
 pixel_format *format_of(const RImage *record) {
@@ -61,6 +79,11 @@ bool layout_is_drawable(const RImage *record, const pixel_format &format) {
     // An empty record has nothing to show, and a Surface with no rows over
     // the record's address still lets a PixelArray write a row there.
     if (record->width <= 0 || record->height <= 0)
+        return false;
+    // SDL 3 refuses every draw into a surface this wide or tall (its guard
+    // against rect overflow) while reporting success; SDL 2 would draw.
+    // Refused on every SDL, so the answer is the same everywhere.
+    if (record->width >= SDL_DRAWABLE_SIDE_LIMIT || record->height >= SDL_DRAWABLE_SIDE_LIMIT)
         return false;
     int64_t row_bytes = int64_t{record->width} * (format.bits_per_pixel / 8);
     if (record->row_stride < row_bytes)
@@ -184,7 +207,7 @@ PyObject *wrong_argument_count(PyObject *const *args, Py_ssize_t count) {
         return nullptr;
     for (Py_ssize_t i = 0; i < count; ++i) {
         Py_INCREF(args[i]);
-        PyTuple_SET_ITEM(tuple, i, args[i]);
+        PyTuple_SetItem(tuple, i, args[i]);  // takes the reference; cannot fail on a new tuple
     }
     PyObject *image;
     PyArg_ParseTuple(tuple, "O:RImage_asSDLSurface", &image);  // fails: not one argument
@@ -197,7 +220,7 @@ PyObject *wrong_argument_count(PyObject *const *args, Py_ssize_t count) {
 PyObject *surface_from_argument(PyObject *, PyObject *const *args, Py_ssize_t count,
                                 PyObject *keyword_names) {
     // The text of METH_VARARGS's own refusal: the fast-call one names the module too.
-    if (keyword_names && PyTuple_GET_SIZE(keyword_names) != 0) {
+    if (keyword_names && PyTuple_Size(keyword_names) != 0) {
         PyErr_SetString(PyExc_TypeError, "RImage_asSDLSurface() takes no keyword arguments");
         return nullptr;
     }

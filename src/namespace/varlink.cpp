@@ -8,30 +8,51 @@ PyObject *link_object = nullptr;
 
 namespace {
 
-PyTypeObject varlink_type;
+// The `swigvarlink` type, made at the first link object and never freed:
+// each link object holds a reference to it.
+PyObject *varlink_type = nullptr;
 
 // Link objects come from the process heap, so they go back to it should a
 // reference count ever reach zero (the module's own object never does).
 void varlink_dealloc(PyObject *self) {
+    PyObject *type = reinterpret_cast<PyObject *>(Py_TYPE(self));
     std::free(self);
+    Py_DECREF(type);
 }
 
+PyType_Slot varlink_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void *>(varlink_dealloc)},
+    {Py_tp_getattr, reinterpret_cast<void *>(varlink_getattr)},
+    {Py_tp_setattr, reinterpret_cast<void *>(varlink_setattr)},
+    {Py_tp_repr, reinterpret_cast<void *>(varlink_repr)},
+    {Py_tp_str, reinterpret_cast<void *>(varlink_str)},
+    {0, nullptr},
+};
+
+// The dotted name gives the type the `__module__` "builtins" that a type
+// without a module has; a name without a dot would draw a DeprecationWarning.
+PyType_Spec varlink_spec = {
+    "builtins.swigvarlink", static_cast<int>(sizeof(varlink_object)), 0, Py_TPFLAGS_DEFAULT,
+    varlink_slots,
+};
+
 int ready_varlink_type() {
-    if (varlink_type.tp_flags & Py_TPFLAGS_READY)
+    if (varlink_type)
         return 0;
-    // Filled field by field; every field not named here stays zero.
-    PyTypeObject &type = varlink_type;
-    Py_SET_REFCNT(&type, 1);
-    type.tp_name = "swigvarlink";
-    type.tp_basicsize = sizeof(varlink_object);
-    type.tp_itemsize = 0;
-    type.tp_dealloc = varlink_dealloc;
-    type.tp_getattr = varlink_getattr;
-    type.tp_setattr = varlink_setattr;
-    type.tp_repr = varlink_repr;
-    type.tp_str = varlink_str;
-    type.tp_flags = Py_TPFLAGS_DEFAULT;
-    return PyType_Ready(&type);
+    PyObject *type = PyType_FromSpec(&varlink_spec);
+    if (!type)
+        return -1;
+    // Setting the name again makes the C-level type name the plain
+    // "swigvarlink" too, as error messages and the type's repr show it.
+    PyObject *name = PyObject_GetAttrString(type, "__name__");
+    int status = name ? PyObject_SetAttrString(type, "__name__", name) : -1;
+    Py_XDECREF(name);
+    if (status < 0) {
+        Py_DECREF(type);
+        return -1;
+    }
+    varlink_type = type;
+    return 0;
 }
 
 global_var *find_variable(PyObject *self, const char *name) {
@@ -51,7 +72,8 @@ PyObject *new_varlink() {
     auto *link = static_cast<varlink_object *>(std::malloc(sizeof(varlink_object)));
     if (!link)
         return PyErr_NoMemory();
-    PyObject_Init(reinterpret_cast<PyObject *>(link), &varlink_type);
+    // The new object takes its own reference to the heap type.
+    PyObject_Init(reinterpret_cast<PyObject *>(link), reinterpret_cast<PyTypeObject *>(varlink_type));
     link->vars = nullptr;
     return reinterpret_cast<PyObject *>(link);
 }

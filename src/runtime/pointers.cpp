@@ -47,9 +47,10 @@ void set_thisown(PyObject *wrapper, long value) {
 
 // The object's `this` (a new reference), or null. When the conversion's own
 // TypeError will replace a missing attribute's error, no AttributeError is
-// built where the interpreter offers that (3.13 on); every other error stays set.
+// built where the API built against offers that (3.13 on, which the stable
+// ABI's 3.10 floor does not); every other error stays set.
 PyObject *this_of(PyObject *object, bool error_replaced) {
-#if PY_VERSION_HEX >= 0x030D0000
+#if PY_VERSION_HEX >= 0x030D0000 && (!defined(Py_LIMITED_API) || Py_LIMITED_API >= 0x030D0000)
     if (error_replaced) {
         PyObject *attribute = nullptr;
         PyObject_GetOptionalAttr(object, this_name, &attribute);
@@ -61,13 +62,22 @@ PyObject *this_of(PyObject *object, bool error_replaced) {
     return PyObject_GetAttr(object, this_name);
 }
 
-// The characters of a str as UTF-8, or null with the encoder's error set. An
-// ASCII str already holds exactly those bytes, so it skips the encoder.
+// A str or a subclass of str. The exact test is inline, where PyUnicode_Check
+// is a call in the limited API; a subclass takes that call.
+inline bool is_text(PyObject *object) {
+    return PyUnicode_CheckExact(object) || PyUnicode_Check(object);
+}
+
+// The characters of a str as UTF-8, or null with the encoder's error set.
+// Outside the limited API an ASCII str is read in place, skipping the call;
+// in it, the call itself gives an ASCII str's own bytes without encoding.
 const char *utf8_of(PyObject *text_object, Py_ssize_t *length) {
+#ifndef Py_LIMITED_API
     if (PyUnicode_IS_COMPACT_ASCII(text_object)) {
         *length = PyUnicode_GET_LENGTH(text_object);
         return static_cast<const char *>(PyUnicode_DATA(text_object));
     }
+#endif
     return PyUnicode_AsUTF8AndSize(text_object, length);
 }
 
@@ -83,7 +93,7 @@ int object_to_pointer(PyObject *object, void **out, type_descriptor *descriptor,
 
     PyObject *text_object = object;
     PyObject *this_attribute = nullptr;  // owned while held
-    if (!PyUnicode_Check(object)) {
+    if (!is_text(object)) {
         if (!this_name) {
             this_name = PyUnicode_InternFromString("this");
             if (!this_name)
@@ -94,7 +104,7 @@ int object_to_pointer(PyObject *object, void **out, type_descriptor *descriptor,
         // unchanged, where any Exception becomes the refusal.
         if (!this_attribute && PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception))
             return -1;
-        if (!this_attribute || !PyUnicode_Check(this_attribute)) {
+        if (!this_attribute || !is_text(this_attribute)) {
             Py_XDECREF(this_attribute);
             return type_error(descriptor, flags);
         }

@@ -6,6 +6,7 @@ Imports nothing but ctypes, so subprocesses that run with a fake pygame can
 use it too.
 """
 import ctypes
+import sys
 
 TAG = "_p_RImage"
 CANARY = 0xAB  # every byte of a new pixel buffer, padding included
@@ -45,7 +46,22 @@ for _name, _offset in {
 def pointer_text(address, tag=TAG, size=POINTER_SIZE):
     """The pointer text of `address`: '_', its `size` bytes (a pointer's
     unless given) in memory order as hex digits, the tag."""
-    return "_" + address.to_bytes(size, "little").hex() + tag
+    return "_" + address.to_bytes(size, sys.byteorder).hex() + tag
+
+
+def byte_masks(size, *positions):
+    """What get_masks() reads for channels at these byte positions (0 first
+    in memory) of a `size`-byte pixel, on this machine's byte order."""
+    def mask(position):
+        return 0xFF << 8 * (position if sys.byteorder == "little" else size - 1 - position)
+    return tuple(mask(p) for p in positions)
+
+
+# Colour masks by channel order: red first or blue first, alpha last.
+RED_FIRST_24 = byte_masks(3, 0, 1, 2) + (0,)
+BLUE_FIRST_24 = byte_masks(3, 2, 1, 0) + (0,)
+RED_FIRST_32 = byte_masks(4, 0, 1, 2, 3)
+BLUE_FIRST_32 = byte_masks(4, 2, 1, 0, 3)
 
 
 def other_word_size_text(address):

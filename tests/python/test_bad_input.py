@@ -130,6 +130,13 @@ RECORD_ROWS = [
     # SDL and pygame find row y at y * row_stride in an int.
     ("last row ending at INT_MAX", dict(), {"height": 2, "row_stride": 2**31 - 13}, (4, 2)),
     ("last row ending past INT_MAX", dict(), {"height": 2, "row_stride": 2**31 - 12}, NONE),
+    # SDL 3 takes no draw into a Surface 2^30 - 1 or more wide or tall.
+    ("grey, width 2^30 - 2", dict(channels=1), {"width": 2**30 - 2, "height": 1,
+                                                "row_stride": 2**30 - 2}, (2**30 - 2, 1)),
+    ("grey, width 2^30 - 1", dict(channels=1), {"width": 2**30 - 1, "height": 1,
+                                                "row_stride": 2**30 - 1}, NONE),
+    ("grey, height 2^30 - 1", dict(channels=1), {"width": 1, "height": 2**30 - 1,
+                                                 "row_stride": 1}, NONE),
     ("4 channels, misaligned pixels", dict(channels=4, pixel_offset=1), {}, NONE),
     ("4 channels, row_stride not a multiple of 4", dict(channels=4, row_stride=18), {}, NONE),
 ]

@@ -3,14 +3,10 @@ import pygame
 import pytest
 
 import Quorvelc
-from records import Record
+from records import BLUE_FIRST_24, BLUE_FIRST_32, RED_FIRST_24, RED_FIRST_32, Record
 
 convert = Quorvelc.RImage_asSDLSurface
 
-RED_FIRST_24 = (0xFF, 0xFF00, 0xFF0000, 0)
-BLUE_FIRST_24 = (0xFF0000, 0xFF00, 0xFF, 0)
-RED_FIRST_32 = (0xFF, 0xFF00, 0xFF0000, 0xFF000000)
-BLUE_FIRST_32 = (0xFF0000, 0xFF00, 0xFF, 0xFF000000)
 GREY = (0, 0, 0, 0)  # SDL 2 and SDL 3 report no masks for an indexed surface
 
 

@@ -5,16 +5,16 @@ import pygame
 import pytest
 
 import Quorvelc
-from records import Record
+from records import BLUE_FIRST_24, BLUE_FIRST_32, RED_FIRST_24, RED_FIRST_32, Record
 
 convert = Quorvelc.RImage_asSDLSurface
 
 
 @pytest.mark.parametrize("channels, order, masks", [
-    (3, b"RGB", (0xFF, 0xFF00, 0xFF0000, 0)),
-    (3, b"BGR", (0xFF0000, 0xFF00, 0xFF, 0)),
-    (4, b"RGBA", (0xFF, 0xFF00, 0xFF0000, 0xFF000000)),
-    (4, b"BGRA", (0xFF0000, 0xFF00, 0xFF, 0xFF000000)),
+    (3, b"RGB", RED_FIRST_24),
+    (3, b"BGR", BLUE_FIRST_24),
+    (4, b"RGBA", RED_FIRST_32),
+    (4, b"BGRA", BLUE_FIRST_32),
 ])
 def test_format_outlives_surfaces_freed_in_any_order(channels, order, masks):
     records = [Record(4, 2, channels=channels, order=order) for _ in range(5)]
