@@ -78,9 +78,8 @@ def portable(outdir, arch="x86_64"):
         # The target's headers and wheel tag, not the build interpreter's.
         defines["Python_INCLUDE_DIR"] = target_include(work, TARGET_PYCONFIG[arch])
         env["_PYTHON_HOST_PLATFORM"] = f"linux-{arch}"
-        # The module's file name too: CMake takes its suffix from this
-        # interpreter. The stable ABI's names no architecture on Linux.
-        defines["QUORVELC_MODULE_SUFFIX"] = ".abi3.so"
+        # CMake takes the module's file suffix from this interpreter: the
+        # stable ABI's, .abi3.so, names no architecture, so it fits the target.
     settings = [f"-Ccmake.define.{name}={value}" for name, value in defines.items()]
     run([sys.executable, "-m", "build", "--wheel", "--outdir", work / "raw", *settings,
          f"-Cbuild-dir={work / 'cmake'}", ROOT], check=True, env=env)
