@@ -7,12 +7,15 @@ nothing but python3 with venv. Build trees go under build/<preset>.
 import os
 import shutil
 import subprocess
+import sys
 from pathlib import Path
 
 import nox
 
 ROOT = Path(__file__).resolve().parent
 BUILD = ROOT / "build"
+sys.path.insert(0, str(ROOT / "scripts"))
+import chroot_host  # noqa: E402  the table of chroot hosts
 FLAVOURS = ["pygame", "pygame-ce"]
 # The first is the default interpreter; the others are the oldest supported
 # and the newest this machine has.
@@ -45,7 +48,9 @@ def need_packages(session, *packages):
     ).stdout != "install ok installed"]
     if missing:
         session.run("apt-get", "update", "-qq", external=True)
-        session.run("apt-get", "install", "-y", "-qq", "--no-install-recommends", *missing,
+        # Another apt-get may hold the lock for a while: wait for it.
+        session.run("apt-get", "install", "-y", "-qq", "-o", "DPkg::Lock::Timeout=600",
+                    "--no-install-recommends", *missing,
                     external=True, env={"DEBIAN_FRONTEND": "noninteractive"})
 
 
@@ -139,7 +144,7 @@ def demo(session):
 
 @nox.session(python=PYTHONS[0])
 def dist(session):
-    """sdist, a wheel built from it, installed and imported; the portable manylinux2014 wheel."""
+    """sdist, a wheel built from it, installed and imported; portable x86-64 and aarch64 wheels."""
     session.install("build")
     dist_dir = BUILD / "dist"
     shutil.rmtree(dist_dir, ignore_errors=True)
@@ -160,6 +165,14 @@ def dist(session):
         with session.chdir(portable):  # outside the checkout: only the wheel's module is found
             session.run(python, "-c", REPORT, env=HEADLESS, external=True)
             session.run(python, *PYTEST, env=HEADLESS, external=True)
+    # The same for ARM64, with the arm64 chroot's pyconfig.h; the wheel is
+    # installed there beside pygame-ce's aarch64 wheel, no compiler involved.
+    need_packages(session, "debootstrap", "qemu-user-static")
+    host = ["python3", "scripts/chroot_host.py", "arm64-pygame-ce"]
+    session.run(*host, "--set-up", external=True)
+    wheel = session.run("python", "scripts/wheels.py", "portable", str(portable), "aarch64",
+                        silent=True).strip().splitlines()[-1]
+    session.run(*host, wheel, external=True)
 
 
 @nox.session(python=PYTHONS[0])
@@ -201,27 +214,17 @@ def profile(session):
                 env=WITH_RECORDS)
 
 
-def chroot_host(session, host):
-    """The Python suite inside a Debian chroot (scripts/chroot_host.py), made
-    on first use and kept under /var/cache/quorvelc/chroots."""
-    need_packages(session, "debootstrap")
-    session.run("python3", "scripts/chroot_host.py", host, external=True)
+def chroot_session(name, hosts):
+    """A session that runs the Python suite on each of `hosts` (rows of
+    scripts/chroot_host.py's table) in its Debian chroot, made on first use."""
+    def session_function(session):
+        emulated = any(h.arch not in chroot_host.NATIVE for h in hosts.values())
+        need_packages(session, "debootstrap", *["qemu-user-static"] * emulated)
+        session.run("python3", "scripts/chroot_host.py", name, external=True)
+    session_function.__doc__ = "Python suite in Debian chroots: " + "; ".join(
+        f"{n} ({h.arch}, {h.suite}, {h.python})" for n, h in hosts.items())
+    nox.session(name=name, python=False)(session_function)
 
 
-@nox.session(python=False)
-def i386(session):
-    """Python suite on 32-bit x86: Debian 12 i386 chroot, its CPython 3.11 and pygame 2.1.2."""
-    chroot_host(session, "i386")
-
-
-@nox.session(python=False)
-@nox.parametrize("flavour", FLAVOURS)
-def py314(session, flavour):
-    """Python suite on CPython 3.14 (Debian sid chroot): Debian's pygame, pygame-ce's wheel."""
-    chroot_host(session, f"py314-{flavour}")
-
-
-@nox.session(python=False)
-def sdl3(session):
-    """Python suite on SDL 3: pygame-ce built from its sdist with sdl_api=3 (sid chroot)."""
-    chroot_host(session, "sdl3")
+for _session in dict.fromkeys(h.session for h in chroot_host.HOSTS.values()):
+    chroot_session(_session, {n: h for n, h in chroot_host.HOSTS.items() if h.session == _session})

@@ -1,19 +1,21 @@
 #!/usr/bin/env python3
 """Builds Quorvelc inside a Debian chroot and runs the whole Python suite there.
 
-Usage (as root, with debootstrap installed): python3 scripts/chroot_host.py HOST
+Usage (as root, with debootstrap installed):
+  python3 scripts/chroot_host.py SESSION          every host of a session (HOSTS)
+  python3 scripts/chroot_host.py HOST [WHEEL]     one host; with WHEEL, the suite
+                                                  runs on that wheel, not a build
+  python3 scripts/chroot_host.py HOST --set-up    only makes and sets up its chroot
 
-  i386             Debian 12 i386: its 32-bit CPython, compiler and pygame
-  py314-pygame     Debian sid: CPython 3.14 with Debian's pygame
-  py314-pygame-ce  Debian sid: CPython 3.14 with pygame-ce's wheel
-  sdl3             Debian sid: CPython 3.14 with pygame-ce built on SDL 3
-
-Chroots are kept in QUORVELC_CHROOTS (default /var/cache/quorvelc/chroots)
-and made again when missing or when their set-up did not finish. The sid
-hosts share one chroot: Debian's pygame in its system Python, each pygame-ce
-in a virtual environment of its own. Prints "host HOST: Python ..., pygame
-..., SDL ..." and exits with the suite's status.
+Chroots are kept in QUORVELC_CHROOTS (default /var/cache/quorvelc/chroots),
+one per Debian release and architecture, and made again when missing or when
+their set-up did not finish. Each host has a virtual environment of its own
+in its chroot. Foreign architectures run under QEMU user-mode emulation
+(Debian's qemu-user-static), whose binfmt handlers are registered here when
+missing. Prints "host HOST: Python ..., pygame ..., SDL ..." for each host
+and exits non-zero when any suite failed.
 """
+import collections
 import fcntl
 import os
 import shutil
@@ -25,22 +27,39 @@ from pathlib import Path
 CHROOTS = Path(os.environ.get("QUORVELC_CHROOTS", "/var/cache/quorvelc/chroots"))
 MIRROR = "http://deb.debian.org/debian"
 PYGAME_CE = "pygame-ce==2.5.8"
-# Every chroot: an interpreter, a compiler, the suite's tools and Debian's pygame.
-PACKAGES = ["python3", "python3-dev", "python3-venv", "python3-pygame", "python3-pytest",
-            "python3-mypy", "g++", "cmake", "ninja-build"]
+# Every chroot: a compiler, the suite's tools and Debian's pygame; the
+# interpreter's own -dev and -venv packages come with each host.
+PACKAGES = ["python3-pygame", "python3-pytest", "python3-pytest-xdist", "python3-mypy",
+            "g++", "cmake", "ninja-build"]
+TOOLS = "pytest pytest-xdist mypy"  # the suite's tools, where pip installs pygame
+SDL_BUILD = ["libportmidi-dev", "libfreetype-dev", "pkgconf"]
+SDL2_PACKAGES = ["libsdl2-dev", "libsdl2-image-dev", "libsdl2-ttf-dev", "libsdl2-mixer-dev",
+                 *SDL_BUILD]
 SDL3_PACKAGES = ["libsdl3-dev", "libsdl3-image-dev", "libsdl3-ttf-dev", "libsdl3-mixer-dev",
-                 "libportmidi-dev", "libfreetype-dev", "pkgconf", "python3.14-dev"]
-SDL3_BUILD = "--no-binary pygame-ce -Csetup-args=-Dsdl_api=3 -Csetup-args=-Dmixer=disabled"
-# host: (chroot, architecture, suite, extra Debian packages, venv option,
-#        `pip install` arguments after scikit-build-core's, one install each)
+                 *SDL_BUILD]
+WHEEL = [f"--only-binary :all: {PYGAME_CE} {TOOLS}"]
+SDIST = f"--no-binary pygame-ce {PYGAME_CE}"
+SDL3_BUILD = [TOOLS, f"{SDIST} -Csetup-args=-Dsdl_api=3 -Csetup-args=-Dmixer=disabled"]
+# A host: the nox session it belongs to, Debian architecture and release, the
+# interpreter, the pygame it tests (None: Debian's python3-pygame, seen
+# through the system's site-packages; otherwise `pip install` arguments, one
+# install each) and the Debian packages that pygame's build needs.
+Host = collections.namedtuple("Host", "session arch suite python pygame packages")
 HOSTS = {
-    "i386": ("bookworm-i386", "i386", "bookworm", [], "--system-site-packages", []),
-    "py314-pygame": ("sid-amd64", "amd64", "sid", [], "--system-site-packages", []),
-    "py314-pygame-ce": ("sid-amd64", "amd64", "sid", [], "",
-                        [f"--only-binary :all: {PYGAME_CE} pytest mypy"]),
-    "sdl3": ("sid-amd64", "amd64", "sid", SDL3_PACKAGES, "",
-             ["pytest mypy", f"{SDL3_BUILD} {PYGAME_CE}"]),
+    "i386": Host("i386", "i386", "bookworm", "python3", None, []),
+    "py314-pygame": Host("py314", "amd64", "sid", "python3.14", None, []),
+    "py314-pygame-ce": Host("py314", "amd64", "sid", "python3.14", WHEEL, []),
+    "sdl3": Host("sdl3", "amd64", "sid", "python3.14", SDL3_BUILD, SDL3_PACKAGES),
+    "arm64-pygame": Host("arm64", "arm64", "bookworm", "python3", None, []),
+    "arm64-pygame-ce": Host("arm64", "arm64", "bookworm", "python3", WHEEL, []),
+    "s390x": Host("s390x", "s390x", "bookworm", "python3", None, []),
+    "py315-pygame": Host("py315", "amd64", "sid", "python3.15", None, []),
+    "py315-pygame-ce": Host("py315", "amd64", "sid", "python3.15", [TOOLS, SDIST], SDL2_PACKAGES),
 }
+# Architectures this machine runs natively; the others run under QEMU.
+NATIVE = {"amd64", "i386"}
+QEMU = {"arm64": "aarch64", "s390x": "s390x"}
+BINFMT = Path("/proc/sys/fs/binfmt_misc")
 CA_BUNDLE = "/etc/quorvelc-host-ca.crt"  # the host's CA bundle, for pip
 ENV = ["PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
        "HOME=/root", "LANG=C.UTF-8", "DEBIAN_FRONTEND=noninteractive",
@@ -82,6 +101,16 @@ def unmount_all(root):
         run("umount", "--lazy", point)
 
 
+def qemu(arch):
+    """Registers QEMU's binfmt handler for `arch` unless the kernel has one."""
+    if not (BINFMT / "register").exists():
+        run("mount", "-t", "binfmt_misc", "binfmt_misc", str(BINFMT))
+    if not (BINFMT / f"qemu-{QEMU[arch]}").exists():
+        # qemu-user-static's own rule; its package registers nothing here.
+        rule = Path(f"/usr/lib/binfmt.d/qemu-{QEMU[arch]}.conf").read_text()
+        (BINFMT / "register").write_text(rule.strip())
+
+
 def make_chroot(root, arch, suite):
     step(f"making {root} ({suite}, {arch})")
     unmount_all(root)
@@ -89,17 +118,19 @@ def make_chroot(root, arch, suite):
     run("debootstrap", f"--arch={arch}", "--variant=minbase", suite, str(root), MIRROR)
 
 
-def set_up(root, host, packages, venv_option, installs):
-    step(f"setting up {host} in {root}")
+def set_up(root, name, host):
+    step(f"setting up {name} in {root}")
     shutil.copy("/etc/resolv.conf", root / "etc/resolv.conf")
     shutil.copy(os.environ.get("PIP_CERT", "/etc/ssl/certs/ca-certificates.crt"),
                 root / CA_BUNDLE.lstrip("/"))
+    packages = [*PACKAGES, f"{host.python}-dev", f"{host.python}-venv", *host.packages]
     # dpkg first finishes whatever an interrupted set-up left half done.
     inside(root, f"dpkg --configure -a && {APT} update && {APT} install {' '.join(packages)}"
                  " && apt-get clean")
-    pip = f"/opt/{host}/bin/pip install"
-    inside(root, "\n".join([f"python3 -m venv --clear {venv_option} /opt/{host}",
-                            f"{pip} scikit-build-core", *(f"{pip} {a}" for a in installs)]))
+    pip = f"/opt/{name}/bin/pip install"
+    system = "--system-site-packages" if host.pygame is None else ""
+    inside(root, "\n".join([f"{host.python} -m venv --clear {system} /opt/{name}",
+                            f"{pip} scikit-build-core", *(f"{pip} {a}" for a in host.pygame or [])]))
 
 
 def copy_sources(root):
@@ -115,36 +146,53 @@ def copy_sources(root):
             shutil.copy2(name, target / name)
 
 
-def main():
-    if len(sys.argv) != 2 or sys.argv[1] not in HOSTS:
-        sys.exit(f"usage: {sys.argv[0]} {{{','.join(HOSTS)}}}")
-    host = sys.argv[1]
-    name, arch, suite, extra, venv_option, installs = HOSTS[host]
-    root = CHROOTS / name
+def test(name, wheel=None):
+    """The suite on one host: on its own build, or on `wheel`; gives its status."""
+    host = HOSTS[name]
+    root = CHROOTS / f"{host.suite}-{host.arch}"
+    if host.arch not in NATIVE:
+        qemu(host.arch)
     CHROOTS.mkdir(parents=True, exist_ok=True)
-    with open(CHROOTS / f"{name}.lock", "w") as lock:
+    with open(f"{root}.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)  # one run per chroot at a time
         if not (root / ".quorvelc-made").exists():
-            make_chroot(root, arch, suite)
+            make_chroot(root, host.arch, host.suite)
             (root / ".quorvelc-made").touch()
-        stamp = root / f".quorvelc-{host}-ready"
+        # The host's row is its stamp: a changed row sets the host up again.
+        stamp = root / f".quorvelc-{name}-ready"
         run("mount", "-t", "proc", "proc", str(root / "proc"))
         try:
-            if not stamp.exists():
-                set_up(root, host, PACKAGES + extra, venv_option, installs)
-                stamp.touch()
-            step(f"building and installing Quorvelc for {host}")
+            if not stamp.exists() or stamp.read_text() != repr(host):
+                set_up(root, name, host)
+                stamp.write_text(repr(host))
+            if wheel == "--set-up":
+                return 0
             copy_sources(root)
-            inside(root, f"cd /root/quorvelc && /opt/{host}/bin/pip install --no-index "
-                         "--no-build-isolation --no-deps .")
-            step(f"running the Python suite on {host}")
-            status = inside(root, f"cd /root/quorvelc && /opt/{host}/bin/python -m pytest "
-                                  "-p no:cacheprovider tests/python", check=False)
-            inside(root, f"/opt/{host}/bin/python -c '{REPORT.replace('HOST', host)}'")
+            pip = f"cd /root/quorvelc && /opt/{name}/bin/pip install --no-index --no-deps"
+            if wheel:
+                step(f"installing {Path(wheel).name} on {name}")
+                shutil.copy(wheel, root / "root")
+                inside(root, f"{pip} --force-reinstall /root/{Path(wheel).name}")
+            else:
+                step(f"building and installing Quorvelc for {name}")
+                inside(root, f"{pip} --no-build-isolation .")
+            # Two workers: the machine's two cores, which emulation needs most.
+            step(f"running the Python suite on {name}")
+            status = inside(root, f"cd /root/quorvelc && /opt/{name}/bin/python -m pytest "
+                                  "-p no:cacheprovider -n 2 tests/python", check=False)
+            inside(root, f"/opt/{name}/bin/python -c '{REPORT.replace('HOST', name)}'")
         finally:
             unmount_all(root)
-    step(f"suite on {host}: exit {status}")
-    sys.exit(status)
+    step(f"suite on {name}: exit {status}")
+    return status
+
+
+def main():
+    names = [n for n, h in HOSTS.items() if sys.argv[1:2] in ([n], [h.session])]
+    if not names or len(sys.argv) > 2 + (sys.argv[1] in HOSTS):
+        sys.exit(__doc__)
+    statuses = [test(name, *sys.argv[2:]) for name in names]
+    sys.exit(max(statuses))
 
 
 if __name__ == "__main__":

