@@ -20,6 +20,8 @@ FLAVOURS = ["pygame", "pygame-ce"]
 # The first is the default interpreter; the others are the oldest supported
 # and the newest this machine has.
 PYTHONS = ["3.11", "3.9", "3.13"]
+# The other interpreters here that the stable-ABI wheel built on the first serves.
+STABLE_ABI_PYTHONS = ["3.10", "3.12", "3.13"]
 HEADLESS = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy", "PYGAME_HIDE_SUPPORT_PROMPT": "1"}
 # The tests' record module, shared with the benchmark and the valgrind workload.
 WITH_RECORDS = {**HEADLESS, "PYTHONPATH": str(ROOT / "tests" / "python")}
@@ -58,10 +60,10 @@ def need_packages(session, *packages):
 PYTEST = ["-m", "pytest", "-p", "no:cacheprovider", str(ROOT / "tests" / "python")]
 
 
-def fresh_venv(session, folder, *requirements):
+def fresh_venv(session, folder, *requirements, interpreter="python"):
     """A new environment outside nox's, as a user makes one; gives its python."""
     shutil.rmtree(folder, ignore_errors=True)
-    session.run("python", "-m", "venv", str(folder))
+    session.run(interpreter, "-m", "venv", str(folder), external=True)
     session.run(str(folder / "bin" / "pip"), "install", "--quiet", *requirements, external=True)
     return str(folder / "bin" / "python")
 
@@ -160,14 +162,24 @@ def dist(session):
     portable = BUILD / "portable"
     wheel = session.run("python", "scripts/wheels.py", "portable", str(portable),
                         silent=True).strip().splitlines()[-1]
-    for flavour in FLAVOURS:
-        python = fresh_venv(session, portable / f"venv-{flavour}", f"{wheel}[test]", flavour)
+    session.install("abi3audit")  # any call outside the 3.10 stable ABI fails
+    session.run("abi3audit", "--strict", "--verbose", wheel)
+    # The one cp310-abi3 file serves every CPython from 3.10 on: each pygame
+    # on this interpreter, pygame-ce on the others this machine has, then
+    # 3.14 and 3.15 in the sid chroot.
+    runs = [("python", flavour) for flavour in FLAVOURS] + [
+        (f"python{version}", "pygame-ce") for version in STABLE_ABI_PYTHONS]
+    for interpreter, flavour in runs:
+        python = fresh_venv(session, portable / f"venv-{interpreter}-{flavour}",
+                            f"{wheel}[test]", flavour, interpreter=interpreter)
         with session.chdir(portable):  # outside the checkout: only the wheel's module is found
             session.run(python, "-c", REPORT, env=HEADLESS, external=True)
             session.run(python, *PYTEST, env=HEADLESS, external=True)
+    need_packages(session, "debootstrap", "qemu-user-static")
+    for host in ("py314-pygame-ce", "py315-pygame"):
+        session.run("python3", "scripts/chroot_host.py", host, wheel, external=True)
     # The same for ARM64, with the arm64 chroot's pyconfig.h; the wheel is
     # installed there beside pygame-ce's aarch64 wheel, no compiler involved.
-    need_packages(session, "debootstrap", "qemu-user-static")
     host = ["python3", "scripts/chroot_host.py", "arm64-pygame-ce"]
     session.run(*host, "--set-up", external=True)
     wheel = session.run("python", "scripts/wheels.py", "portable", str(portable), "aarch64",

@@ -3,8 +3,7 @@
 #ifndef QUORVELC_MODULE_H
 #define QUORVELC_MODULE_H
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "runtime/runtime.h"
 
 #include "rimage.h"
 #include "sdl.h"

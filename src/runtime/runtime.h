@@ -11,6 +11,21 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+// Built against the limited API, references are counted by the running
+// interpreter's own functions. Counting inlined from an older version's
+// headers knows nothing of a later interpreter's immortal objects (None,
+// interned texts) and would move their counts without end.
+#ifdef Py_LIMITED_API
+#undef Py_INCREF
+#undef Py_DECREF
+#undef Py_XDECREF
+#undef Py_RETURN_NONE
+#define Py_INCREF(object) Py_IncRef(reinterpret_cast<PyObject *>(object))
+#define Py_DECREF(object) Py_DecRef(reinterpret_cast<PyObject *>(object))
+#define Py_XDECREF(object) Py_DecRef(reinterpret_cast<PyObject *>(object))  // null is no-op
+#define Py_RETURN_NONE return (Py_IncRef(Py_None), Py_None)
+#endif
+
 // One pointer type, or one tag accepted for it. A type is declared as a
 // static array: entry 0 is its head, entries 1.. its equivalence list, and a
 // final entry with a null name ends the array.
