@@ -91,9 +91,11 @@ def portable(outdir, arch="x86_64"):
     plat = f"manylinux2014_{arch}" if arch == platform.machine() else "auto"
     run([sys.executable, "-m", "auditwheel", "repair", "--plat", plat, "--wheel-dir", outdir,
          wheel], check=True)
-    (repaired,) = outdir.glob(wheel.name.split("-linux_")[0] + "-manylinux*.whl")
-    if f"manylinux2014_{arch}" not in repaired.name:
-        sys.exit(f"{repaired.name}: not a manylinux2014 wheel")
+    # Other architectures' wheels may lie in OUTDIR too: the tag names this one.
+    found = list(outdir.glob(wheel.name.split("-linux_")[0] + f"-manylinux*_{arch}.whl"))
+    if len(found) != 1 or f"manylinux2014_{arch}" not in found[0].name:
+        sys.exit(f"{[w.name for w in found]}: not one manylinux2014 wheel for {arch}")
+    repaired = found[0]
     print(repaired)
 
 
