@@ -200,7 +200,7 @@ def cross(session):
 def windows(session):
     """Windows x86-64: the cp310-abi3 wheel built with zig, its suite run under Wine on 3.10-3.13."""
     need_packages(session, "wine64")
-    session.install("ziglang", "wheel")
+    session.install("ziglang", "wheel", "pefile", "pygame")
     work = BUILD / "windows"
     wheel = session.run("python", "scripts/windows.py", "wheel", str(work),
                         silent=True).strip().splitlines()[-1]
