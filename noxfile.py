@@ -16,6 +16,7 @@ ROOT = Path(__file__).resolve().parent
 BUILD = ROOT / "build"
 sys.path.insert(0, str(ROOT / "scripts"))
 import chroot_host  # noqa: E402  the table of chroot hosts
+from chroot_host import REPORT  # noqa: E402  what pygame reports
 FLAVOURS = ["pygame", "pygame-ce"]
 # The first is the default interpreter; the others are the oldest supported
 # and the newest this machine has.
@@ -26,10 +27,6 @@ HEADLESS = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy", "PYGAME_HIDE
 # The tests' record module, shared with the benchmark and the valgrind workload.
 WITH_RECORDS = {**HEADLESS, "PYTHONPATH": str(ROOT / "tests" / "python")}
 
-# One line for the README's compatibility table: what pygame reports.
-REPORT = ("import platform, pygame; print('compatibility: Python', platform.python_version(), "
-          "'pygame-ce' if getattr(pygame, 'IS_CE', False) else 'pygame', pygame.version.ver, "
-          "'SDL', '.'.join(map(str, pygame.get_sdl_version())))")
 
 nox.options.sessions = ["native", "tests"]
 nox.options.default_venv_backend = "venv"

@@ -12,7 +12,7 @@ one per Debian release and architecture, and made again when missing or when
 their set-up did not finish. Each host has a virtual environment of its own
 in its chroot. Foreign architectures run under QEMU user-mode emulation
 (Debian's qemu-user-static), whose binfmt handlers are registered here when
-missing. Prints "host HOST: Python ..., pygame ..., SDL ..." for each host
+missing. Prints "compatibility: Python ... pygame ... SDL ..." for each host
 and exits non-zero when any suite failed.
 """
 import collections
@@ -68,11 +68,10 @@ ENV = ["PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
 # sid's Release may be past its date; these chroots are rebuilt, not crash-proofed.
 APT = ("apt-get -y --no-install-recommends -o Acquire::Check-Valid-Until=false "
        "-o Acquire::Languages=none -o Dpkg::Options::=--force-unsafe-io")
-REPORT = """import platform, pygame
-flavour = "pygame-ce" if getattr(pygame, "IS_CE", False) else "pygame"
-sdl = ".".join(map(str, pygame.get_sdl_version()))
-print(f"host HOST: Python {platform.python_version()}, {flavour} {pygame.version.ver}, SDL {sdl}")
-"""
+# One line for the README's compatibility table: what pygame reports.
+REPORT = ("import platform, pygame; print('compatibility: Python', platform.python_version(), "
+          "'pygame-ce' if getattr(pygame, 'IS_CE', False) else 'pygame', pygame.version.ver, "
+          "'SDL', '.'.join(map(str, pygame.get_sdl_version())))")
 
 
 def step(what, started=time.monotonic()):
@@ -180,7 +179,7 @@ def test(name, wheel=None):
             step(f"running the Python suite on {name}")
             status = inside(root, f"cd /root/quorvelc && /opt/{name}/bin/python -m pytest "
                                   "-p no:cacheprovider -n 2 tests/python", check=False)
-            inside(root, f"/opt/{name}/bin/python -c '{REPORT.replace('HOST', name)}'")
+            inside(root, f'/opt/{name}/bin/python -c "{REPORT}"')
         finally:
             unmount_all(root)
     step(f"suite on {name}: exit {status}")

@@ -1,12 +1,8 @@
-"""The Windows x86-64 wheel, built here with zig's clang and tested under Wine
-with python.org's CPython (the `windows` nox session, which installs ziglang,
-wheel, pefile and pygame beside this interpreter).
+"""The Windows x86-64 wheel, built with zig's clang and tested under Wine with
+python.org's CPython (the `windows` nox session installs what it imports).
 
-  python scripts/windows.py wheel WORKDIR       Quorvelc.pyd against python3.dll,
-      its imports checked, in a cp310-abi3-win_amd64 wheel made from the Linux
-      wheel; prints the wheel's path (last line).
-  python scripts/windows.py test WORKDIR WHEEL  the whole suite under Wine on
-      each run below, then the demo; exit status 1 on any failure.
+  python scripts/windows.py wheel WORKDIR       builds it; prints its path
+  python scripts/windows.py test WORKDIR WHEEL  the suite on each run, the demo
 
 Downloads are kept in QUORVELC_CACHE (default /var/cache/quorvelc/windows).
 """
@@ -21,6 +17,7 @@ from pathlib import Path
 
 import pefile
 
+from chroot_host import REPORT
 from wheels import ROOT, run, windows_headers, zig
 
 CACHE = Path(os.environ.get("QUORVELC_CACHE", "/var/cache/quorvelc/windows"))
@@ -41,9 +38,7 @@ OLD_PYTHON_TOOLS = ["exceptiongroup", "tomli"]
 WINE, WINESERVER = "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver"
 ENV = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy",
        "PYGAME_HIDE_SUPPORT_PROMPT": "1", "WINEDEBUG": "-all"}
-REPORT = ("import platform, pygame; print('compatibility: Python', platform.python_version(), "
-          "'pygame-ce' if getattr(pygame, 'IS_CE', False) else 'pygame', pygame.version.ver, "
-          "'SDL', '.'.join(map(str, pygame.get_sdl_version())))")
+
 
 
 def quiet(*command):
@@ -151,21 +146,17 @@ def winpath(path):
 
 
 def wine(work, *arguments, cwd):
-    """Runs a Windows program; its output streamed and returned. python.exe
-    needs stdin from /dev/null and stdout on a pipe, or it cannot start."""
+    """Runs a Windows program; gives its status and output. python.exe needs
+    stdin from /dev/null and stdout on a pipe, or it cannot start."""
     command = [WINE, *map(str, arguments)]
     print("+", " ".join(command), file=sys.stderr, flush=True)
     # No Mono or Gecko: nothing here needs them, and they cannot be fetched.
     env = dict(os.environ, WINEPREFIX=str(work / "wineprefix"), WINEDLLOVERRIDES="mscoree,mshtml=",
                **ENV)
-    process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                               stderr=subprocess.STDOUT, cwd=cwd, env=env, text=True,
-                               errors="replace")
-    lines = []
-    for line in process.stdout:
-        print(line, end="", flush=True)
-        lines.append(line)
-    return process.wait(), "".join(lines)
+    done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, cwd=cwd, env=env, text=True, errors="replace")
+    print(done.stdout, flush=True)
+    return done.returncode, done.stdout
 
 
 def wineserver(work, flag):
