@@ -2,6 +2,8 @@
 #include "runtime/runtime.h"
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -23,6 +25,38 @@ int digit_value(char c) {
     return digit_values[static_cast<unsigned char>(c)];
 }
 
+// Words are read in memory order only where their lowest byte comes first.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr bool little_endian = false;
+#else
+constexpr bool little_endian = true;
+#endif
+
+constexpr uint64_t each_byte(uint64_t value) {
+    return value * 0x0101010101010101u;
+}
+
+// Eight digits into four bytes at once, the first character in the lowest
+// byte of the word. Gives false, writing nothing, unless all eight are
+// lower-case hex digits: the rest is left to the lenient loop.
+bool unpack_word(const char *text, unsigned char *out) {
+    uint64_t chars;
+    std::memcpy(&chars, text, sizeof chars);
+    // Per byte, below 0x80 (so no sum carries into the next byte), then
+    // the top bit of each sum says whether it lies in '0'-'9' or 'a'-'f'.
+    uint64_t digit = (chars + each_byte(0x80 - '0')) & ~(chars + each_byte(0x7f - '9'));
+    uint64_t letter = (chars + each_byte(0x80 - 'a')) & ~(chars + each_byte(0x7f - 'f'));
+    if ((chars & each_byte(0x80)) || ((digit | letter) & each_byte(0x80)) != each_byte(0x80))
+        return false;
+    // A digit's low four bits are its value; a letter's (1-6) are 9 short.
+    uint64_t nibbles = (chars & each_byte(0x0f)) + ((chars >> 6) & each_byte(0x01)) * 9;
+    uint64_t pairs = ((nibbles & 0x00ff00ff00ff00ffu) << 4) | ((nibbles >> 8) & 0x00ff00ff00ff00ffu);
+    uint64_t packed = (pairs | pairs >> 8) & 0x0000ffff0000ffffu;
+    auto bytes = static_cast<uint32_t>(packed | packed >> 16);
+    std::memcpy(out, &bytes, sizeof bytes);
+    return true;
+}
+
 }  // namespace
 
 char *pack_hex(char *out, const unsigned char *bytes, int count) {
@@ -37,7 +71,10 @@ const char *unpack_hex(const char *text, unsigned char *out, int count) {
     // A non-digit keeps the running byte as it was: decoding is lenient and
     // rejects nothing, so only the tag decides whether a text is accepted.
     unsigned char byte = 0;
-    for (int i = 0; i < count; ++i) {
+    int i = 0;
+    for (; little_endian && i + 4 <= count && unpack_word(text, out + i); i += 4, text += 8)
+        byte = out[i + 3];
+    for (; i < count; ++i) {
         int high = digit_value(text[0]);
         int low = digit_value(text[1]);
         text += 2;

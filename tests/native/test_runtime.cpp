@@ -222,6 +222,7 @@ const unpack_case unpack_cases[] = {
     {"FirstNonDigitStartsFromZero", "Gf", 1, {0x0f}},
     {"SecondNonDigitLeavesTheByte", "3g", 1, {0x30}},
     {"TwoNonDigitsRepeatTheByte", "7fxx", 2, {0x7f, 0x7f}},
+    {"NonDigitsAfterEightDigits", "0123abcdxx1", 5, {0x01, 0x23, 0xab, 0xcd, 0xcd}},
     {"Blanks", "4  7", 2, {0x40, 0x47}},
     {"BlankAndX", "a5 x", 2, {0xa5, 0xa5}},
     {"NonAsciiBytes", "\xc3\xa9", 1, {0x00}},
