@@ -1,11 +1,8 @@
-"""Runs the conversion workload (valgrind_conversions.py) under memcheck
-against a build tree's extension. A memory error or a definite leak with a
-frame of this module's code fails; those of the interpreter, pygame or SDL
-alone are only counted. PYTHONMALLOC=malloc lets memcheck see every object;
-only definite leaks count, as the interpreter keeps much memory reachable
-until exit. valgrind-python.supp names the interpreter's and pygame's own.
-
-Usage: valgrind.py BUILD [ROUNDS]
+"""valgrind.py BUILD [ROUNDS]: the conversion workload (valgrind_conversions.py)
+under memcheck, on a build tree's extension, with PYTHONMALLOC=malloc so that
+every object is a block. A memory error or definite leak (the interpreter keeps
+much memory reachable until exit) with a frame of our code fails; the others
+are counted. valgrind-python.supp names the interpreter's and pygame's own.
 """
 import os
 import re
@@ -21,15 +18,8 @@ ERROR_KINDS = ("Invalid ", "Conditional jump", "Use of uninitialised", "Syscall 
 
 def blocks_of(log):
     """The log's reports, each a list of lines without the ==pid== prefix."""
-    blocks, current = [], []
-    for line in log.splitlines():
-        text = re.sub(r"^==\d+== ?", "", line)
-        if text.strip():
-            current.append(text)
-        elif current:
-            blocks.append(current)
-            current = []
-    return blocks + ([current] if current else [])
+    text = re.sub(r"^==\d+== ?", "", log, flags=re.M)
+    return [block.splitlines() for block in re.split(r"\n\s*\n", text) if block.strip()]
 
 
 def main(build, rounds="150"):
