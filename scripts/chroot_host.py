@@ -1,19 +1,14 @@
 #!/usr/bin/env python3
-"""Builds Quorvelc inside a Debian chroot and runs the whole Python suite there.
+"""Builds Quorvelc in a Debian chroot and runs the Python suite there (as root).
 
-Usage (as root, with debootstrap installed):
-  python3 scripts/chroot_host.py SESSION          every host of a session (HOSTS)
-  python3 scripts/chroot_host.py HOST [WHEEL]     one host; with WHEEL, the suite
-                                                  runs on that wheel, not a build
-  python3 scripts/chroot_host.py HOST --set-up    only makes and sets up its chroot
+  chroot_host.py SESSION | HOST [WHEEL | --set-up]
 
-Chroots are kept in QUORVELC_CHROOTS (default /var/cache/quorvelc/chroots),
-one per Debian release and architecture, and made again when missing or when
-their set-up did not finish. Each host has a virtual environment of its own
-in its chroot. Foreign architectures run under QEMU user-mode emulation
-(Debian's qemu-user-static), whose binfmt handlers are registered here when
-missing. Prints "compatibility: Python ... pygame ... SDL ..." for each host
-and exits non-zero when any suite failed.
+A SESSION runs each of its HOSTS; with WHEEL one host tests that wheel, not
+its own build; --set-up only readies the chroot. Chroots (QUORVELC_CHROOTS,
+default /var/cache/quorvelc/chroots), one per release and architecture, are
+made on first use and kept; foreign ones run under qemu-user-static, whose
+binfmt handlers are registered when missing. Each host prints what pygame
+reports ("compatibility: ..."); the exit status is the worst suite's.
 """
 import collections
 import fcntl
@@ -32,11 +27,8 @@ PYGAME_CE = "pygame-ce==2.5.8"
 PACKAGES = ["python3-pygame", "python3-pytest", "python3-pytest-xdist", "python3-mypy",
             "g++", "cmake", "ninja-build"]
 TOOLS = "pytest pytest-xdist mypy"  # the suite's tools, where pip installs pygame
-SDL_BUILD = ["libportmidi-dev", "libfreetype-dev", "pkgconf"]
-SDL2_PACKAGES = ["libsdl2-dev", "libsdl2-image-dev", "libsdl2-ttf-dev", "libsdl2-mixer-dev",
-                 *SDL_BUILD]
-SDL3_PACKAGES = ["libsdl3-dev", "libsdl3-image-dev", "libsdl3-ttf-dev", "libsdl3-mixer-dev",
-                 *SDL_BUILD]
+SDL2_PACKAGES, SDL3_PACKAGES = ([f"libsdl{v}{part}-dev" for part in ("", "-image", "-ttf", "-mixer")]
+                                + ["libportmidi-dev", "libfreetype-dev", "pkgconf"] for v in "23")
 WHEEL = [f"--only-binary :all: {PYGAME_CE} {TOOLS}"]
 SDIST = f"--no-binary pygame-ce {PYGAME_CE}"
 SDL3_BUILD = [TOOLS, f"{SDIST} -Csetup-args=-Dsdl_api=3 -Csetup-args=-Dmixer=disabled"]
@@ -110,13 +102,6 @@ def qemu(arch):
         (BINFMT / "register").write_text(rule.strip())
 
 
-def make_chroot(root, arch, suite):
-    step(f"making {root} ({suite}, {arch})")
-    unmount_all(root)
-    shutil.rmtree(root, ignore_errors=True)
-    run("debootstrap", f"--arch={arch}", "--variant=minbase", suite, str(root), MIRROR)
-
-
 def set_up(root, name, host):
     step(f"setting up {name} in {root}")
     shutil.copy("/etc/resolv.conf", root / "etc/resolv.conf")
@@ -133,16 +118,14 @@ def set_up(root, name, host):
 
 
 def copy_sources(root):
-    """Copies the working tree's tracked and unignored files to /root/quorvelc."""
-    os.chdir(Path(__file__).resolve().parents[1])
-    listed = subprocess.run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
-                            check=True, capture_output=True, text=True).stdout
+    """Copies the working tree's tracked and unignored files to /root/quorvelc
+    (a tracked file deleted from the tree is left out)."""
     target = root / "root/quorvelc"
     shutil.rmtree(target, ignore_errors=True)
-    for name in filter(None, set(listed.split("\0"))):
-        if os.path.isfile(name):
-            (target / name).parent.mkdir(parents=True, exist_ok=True)
-            shutil.copy2(name, target / name)
+    target.mkdir(parents=True)
+    subprocess.run("set -o pipefail; git ls-files -z --cached --others --exclude-standard | tar -c"
+                   f" --null -T - --ignore-failed-read | tar -x -C '{target}'", shell=True, check=True,
+                   executable="/bin/bash", cwd=Path(__file__).resolve().parents[1])
 
 
 def test(name, wheel=None):
@@ -155,7 +138,11 @@ def test(name, wheel=None):
     with open(f"{root}.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)  # one run per chroot at a time
         if not (root / ".quorvelc-made").exists():
-            make_chroot(root, host.arch, host.suite)
+            step(f"making {root} ({host.suite}, {host.arch})")
+            unmount_all(root)
+            shutil.rmtree(root, ignore_errors=True)
+            run("debootstrap", f"--arch={host.arch}", "--variant=minbase", host.suite, str(root),
+                MIRROR)
             (root / ".quorvelc-made").touch()
         # The host's row is its stamp: a changed row sets the host up again.
         stamp = root / f".quorvelc-{name}-ready"
