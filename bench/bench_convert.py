@@ -1,19 +1,10 @@
 #!/usr/bin/env python3
-"""Times RImage_asSDLSurface against pygame's own ways of making a Surface, with pyperf.
-
-The ways (WAYS): Quorvelc on a pointer text and on an object whose `this` holds
-it; pygame's frombuffer over the same pixels (copies nothing), for grey also
-followed by set_palette(grey ramp); frombytes and surfarray.make_surface (copy).
-
-The first three ways, at every format and size, are one pyperf benchmark: a
-worker warms every (format, size, way) slot once, then each of its values times
-the next slot, cycle after cycle (every other one reversed). A ratio of two
-slots is the median, over all cycles of all workers, of their ratio within a
-cycle, so a change of load between cycles cancels. The other ways are a pyperf
-benchmark per cell; a ratio with one of them is a ratio of medians. A time is
-the median of the values ± their standard deviation, in CPU time of the process
-(time.process_time): time the shared machine spends on other processes is not
-counted. Every Surface is dropped before the next call. Targets are reported only.
+"""Times RImage_asSDLSurface against pygame's own ways of making a Surface, with
+pyperf (the method in full: docs/benchmark.md). The zero-copy ways (WAYS: text,
+`this`, frombuffer) at every format and size are one benchmark timed slot after
+slot, cycle after cycle, so a ratio is the median of within-cycle ratios and a
+change of load cancels; each copying way is a benchmark per cell. Times are CPU
+time of the process; targets are reported only.
 
     python bench/bench_convert.py [--quick] [--sizes WxH,...] [--cycles N] [pyperf options]
 """
@@ -80,11 +71,10 @@ def timer(name, size, label):
 
 def takes(name, label):
     """Whether this pygame has the call for the format (pygame 2.6's frombytes has no "BGR")."""
-    if label == "frombytes":
-        try:
-            FROMBYTES(bytes(FORMATS[name][0]), (1, 1), FORMATS[name][2])
-        except ValueError:
-            return False
+    try:
+        label != "frombytes" or FROMBYTES(bytes(FORMATS[name][0]), (1, 1), FORMATS[name][2])
+    except ValueError:
+        return False
     return label != "frombuffer+pal" or name == "grey"
 
 
@@ -134,11 +124,11 @@ def report(cycled, cycles, alone, sizes):
             statistics.median(samples[a]) / statistics.median(samples[b]))
 
     def shown(key):
-        values = samples.get(key, [])
-        median = statistics.median(values) if values else 0
+        values = samples.get(key) or [1]
+        median = statistics.median(values)
         us = median * 1e6
         text = f"{us:.3f} µs" if us < 10 else f"{us:.1f} µs" if us < 1e3 else f"{us / 1e3:.2f} ms"
-        return "-" if not values else text + (
+        return "-" if not samples.get(key) else text + (
             f" ±{statistics.stdev(values) / median:.0%}" if len(values) > 1 else "")
 
     meta, sdl = cycled.get_metadata(), ".".join(map(str, pygame.get_sdl_version()))
@@ -186,9 +176,7 @@ def report(cycled, cycles, alone, sizes):
                                          for s in sizes], TARGET_GREY)
         verdict(f"{label}, {large[0]}x{large[1]} / {small[0]}x{small[1]}", [
             ((n, large, label), (n, small, label), n) for n in FORMATS], TARGET_SCALING, True)
-    print("\nfrombuffer \"P\" leaves SDL's default palette (all white), not a grey one; frombytes "
-          "copies from a bytes object made beforehand, make_surface from a numpy view (BGRA's "
-          "alpha dropped; grey gets a 3-3-2 palette); \"-\": no such call in this pygame.")
+    print("\nThe ways, and \"-\" (no such call in this pygame): docs/benchmark.md.")
 
 
 if __name__ == "__main__":

@@ -3,11 +3,10 @@
 
     python bench/callgrind_calls.py [--calls N] [--size WxH] [WAY:FORMAT ...]
 
-WAY: text, this (RImage_asSDLSurface on a pointer text / on an object whose
-`this` holds it) or frombuffer; by default text and this × grey, RGB, BGRA at
-64x64. Each case runs twice under callgrind, N and 2N calls, counting only
-inside sys.call_tracing (which nothing else calls): a figure is (count at 2N -
-count at N) / N, Python's call and the Surface's teardown included. Two run at once.
+WAY: text, this (a pointer text / an object whose `this` holds it) or
+frombuffer; by default text and this × grey, RGB, BGRA at 64x64. Each case runs
+under callgrind at N and 2N calls, counted only inside sys.call_tracing: a figure
+is (count at 2N - count at N) / N, the call and the Surface's teardown included.
 """
 
 import argparse

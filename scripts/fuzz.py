@@ -1,10 +1,8 @@
-"""Runs each libFuzzer harness of a fuzz build for SECONDS from its seed
-corpus, and fails on any finding (crash, sanitizer report, broken harness
-check, timeout) or a run without libFuzzer's final count. New inputs go to
-BUILD/corpus/<harness>; findings to BUILD/artifacts/<harness>-*, which
-replay with `BUILD/fuzz_<harness> FILE` under the same environment.
-
-Usage: fuzz.py BUILD SECONDS [HARNESS...]
+"""fuzz.py BUILD SECONDS [HARNESS...]: each libFuzzer harness for SECONDS from
+its seed corpus; fails on any finding (crash, sanitizer report, broken check,
+timeout) or a run without libFuzzer's final count. New inputs go to
+BUILD/corpus/<harness>, findings to BUILD/artifacts/<harness>-* (they replay
+with `BUILD/fuzz_<harness> FILE` under the same environment).
 """
 import os
 import re
@@ -23,10 +21,9 @@ def run(build, seconds, harness, env):
     artifacts.mkdir(exist_ok=True)
     for old in artifacts.glob(f"{harness}-*"):
         old.unlink()
-    # -detect_leaks=0 skips a leak scan after every input whose mallocs and
-    # frees do not balance (the interpreter's caches make that nearly every
-    # input, at 10-100 times the cost); LeakSanitizer still checks the whole
-    # run at exit, where a block our code lost shows with its stack.
+    # -detect_leaks=0: no leak scan after each input whose mallocs and frees
+    # differ (the interpreter's caches: nearly all, at 10-100x the cost);
+    # LeakSanitizer still checks the whole run at exit, with stacks.
     done = subprocess.run(
         [str(build / f"fuzz_{harness}"), f"-max_total_time={seconds}", "-max_len=4096",
          "-timeout=20", "-detect_leaks=0", "-rss_limit_mb=2048", "-print_final_stats=1",

