@@ -20,15 +20,10 @@ struct pixel_format {
 // byte in memory depends on the machine's byte order. The channel order is
 // memory order on every host: "R" means red is a pixel's first byte, and a
 // 4-channel pixel's alpha is its last byte.
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-constexpr bool big_endian = true;
-#else
-constexpr bool big_endian = false;
-#endif
-
+//
 // The mask of byte `position` (0 first in memory) of a `size`-byte pixel.
 constexpr uint32_t byte_mask(int position, int size) {
-    return uint32_t{0xff} << (8 * (big_endian ? size - 1 - position : position));
+    return uint32_t{0xff} << (8 * (host_is_big_endian ? size - 1 - position : position));
 }
 
 pixel_format red_first_24 = {24, byte_mask(0, 3), byte_mask(1, 3), byte_mask(2, 3), 0, 0};

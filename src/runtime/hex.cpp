@@ -25,20 +25,14 @@ int digit_value(char c) {
     return digit_values[static_cast<unsigned char>(c)];
 }
 
-// Words are read in memory order only where their lowest byte comes first.
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-constexpr bool little_endian = false;
-#else
-constexpr bool little_endian = true;
-#endif
-
 constexpr uint64_t each_byte(uint64_t value) {
     return value * 0x0101010101010101u;
 }
 
 // Eight digits into four bytes at once, the first character in the lowest
-// byte of the word. Gives false, writing nothing, unless all eight are
-// lower-case hex digits: the rest is left to the lenient loop.
+// byte of the word (so on little-endian hosts only). Gives false, writing
+// nothing, unless all eight are lower-case hex digits: the rest is left to
+// the lenient loop.
 bool unpack_word(const char *text, unsigned char *out) {
     uint64_t chars;
     std::memcpy(&chars, text, sizeof chars);
@@ -50,7 +44,8 @@ bool unpack_word(const char *text, unsigned char *out) {
         return false;
     // A digit's low four bits are its value; a letter's (1-6) are 9 short.
     uint64_t nibbles = (chars & each_byte(0x0f)) + ((chars >> 6) & each_byte(0x01)) * 9;
-    uint64_t pairs = ((nibbles & 0x00ff00ff00ff00ffu) << 4) | ((nibbles >> 8) & 0x00ff00ff00ff00ffu);
+    constexpr uint64_t low_of_pairs = 0x00ff00ff00ff00ffu;
+    uint64_t pairs = ((nibbles & low_of_pairs) << 4) | ((nibbles >> 8) & low_of_pairs);
     uint64_t packed = (pairs | pairs >> 8) & 0x0000ffff0000ffffu;
     auto bytes = static_cast<uint32_t>(packed | packed >> 16);
     std::memcpy(out, &bytes, sizeof bytes);
@@ -72,8 +67,10 @@ const char *unpack_hex(const char *text, unsigned char *out, int count) {
     // rejects nothing, so only the tag decides whether a text is accepted.
     unsigned char byte = 0;
     int i = 0;
-    for (; little_endian && i + 4 <= count && unpack_word(text, out + i); i += 4, text += 8)
-        byte = out[i + 3];
+    while (!host_is_big_endian && i + 4 <= count && unpack_word(text, out + i))
+        i += 4, text += 8;
+    if (i > 0)
+        byte = out[i - 1];  // the running byte: the last one written
     for (; i < count; ++i) {
         int high = digit_value(text[0]);
         int low = digit_value(text[1]);

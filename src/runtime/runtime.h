@@ -26,6 +26,14 @@
 #define Py_RETURN_NONE return (Py_IncRef(Py_None), Py_None)
 #endif
 
+// Whether the host keeps a word's most significant byte first. Pointer texts
+// and pixels are in memory order, so code that takes bytes as a word must know.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr bool host_is_big_endian = true;
+#else
+constexpr bool host_is_big_endian = false;
+#endif
+
 // One pointer type, or one tag accepted for it. A type is declared as a
 // static array: entry 0 is its head, entries 1.. its equivalence list, and a
 // final entry with a null name ends the array.
