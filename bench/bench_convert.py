@@ -71,10 +71,11 @@ def timer(name, size, label):
 
 def takes(name, label):
     """Whether this pygame has the call for the format (pygame 2.6's frombytes has no "BGR")."""
-    try:
-        label != "frombytes" or FROMBYTES(bytes(FORMATS[name][0]), (1, 1), FORMATS[name][2])
-    except ValueError:
-        return False
+    if label == "frombytes":
+        try:
+            FROMBYTES(bytes(FORMATS[name][0]), (1, 1), FORMATS[name][2])
+        except ValueError:
+            return False
     return label != "frombuffer+pal" or name == "grey"
 
 
@@ -124,12 +125,13 @@ def report(cycled, cycles, alone, sizes):
             statistics.median(samples[a]) / statistics.median(samples[b]))
 
     def shown(key):
-        values = samples.get(key) or [1]
+        values = samples.get(key)
+        if not values:
+            return "-"
         median = statistics.median(values)
         us = median * 1e6
         text = f"{us:.3f} µs" if us < 10 else f"{us:.1f} µs" if us < 1e3 else f"{us / 1e3:.2f} ms"
-        return "-" if not samples.get(key) else text + (
-            f" ±{statistics.stdev(values) / median:.0%}" if len(values) > 1 else "")
+        return text + (f" ±{statistics.stdev(values) / median:.0%}" if len(values) > 1 else "")
 
     meta, sdl = cycled.get_metadata(), ".".join(map(str, pygame.get_sdl_version()))
     print(f"\n# RImage_asSDLSurface benchmark{' (quick)' if QUICK else ''}\n\n"
