@@ -18,7 +18,9 @@ import tarfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
-FLAGS = ["-std=c++17", "-Wall", "-Wextra", "-Werror", f"-I{ROOT / 'src'}", "-c", "-o"]
+FLAGS = ["-std=c++17", "-Wall", "-Wextra", "-Werror", f"-I{ROOT / 'src'}"]
+# MS_WIN64 is set by MSVC's pyconfig.h only; without it Py_ssize_t is 32 bits.
+WINDOWS_TARGET, WINDOWS_DEFINES = "x86_64-windows-gnu", ["-DMS_WIN64"]
 # Debian's CPython source: its Include/ plus PC/pyconfig.h is the include
 # folder of a CPython install on Windows.
 WINDOWS_PYTHON = "python3.11"
@@ -139,8 +141,7 @@ def cross(work):
     sources = sorted((ROOT / "src").rglob("*.cpp"))
     # No macOS CPython headers come from PyPI or Debian (its pyconfig.h is
     # made by configure on a Mac), so macOS checks what needs no Python.h.
-    # MS_WIN64 is set by MSVC's pyconfig.h only; without it Py_ssize_t is 32 bits.
-    targets = {"x86_64-windows-gnu": ["-DMS_WIN64", "-isystem", windows_headers(work)],
+    targets = {WINDOWS_TARGET: [*WINDOWS_DEFINES, "-isystem", windows_headers(work)],
                "aarch64-macos": None}
     failed = 0
     for target, python in targets.items():
@@ -150,7 +151,7 @@ def cross(work):
                 print(f"{target}: {name}: not checked (needs Python.h)", flush=True)
                 continue
             # An object file, not -fsyntax-only: zig's driver expects one.
-            done = run([zig(), "c++", "-target", target, *FLAGS, work / "check.o",
+            done = run([zig(), "c++", "-target", target, *FLAGS, "-c", "-o", work / "check.o",
                         *(python or []), source])
             failed += done.returncode != 0
             print(f"{target}: {name}: {'ok' if done.returncode == 0 else 'FAILED'}", flush=True)

