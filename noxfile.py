@@ -15,7 +15,8 @@ import nox
 ROOT = Path(__file__).resolve().parent
 BUILD = ROOT / "build"
 sys.path.insert(0, str(ROOT / "scripts"))
-import chroot_host  # noqa: E402  the table of chroot hosts, and REPORT: what pygame reports
+import chroot_host  # the table of chroot hosts, and REPORT: what pygame reports
+
 FLAVOURS = ["pygame", "pygame-ce"]
 # The first is the default interpreter; the others are the oldest supported
 # and the newest this machine has.
@@ -35,14 +36,15 @@ nox.options.default_venv_backend = "venv"
 _pyenv = Path.home() / ".pyenv" / "versions"
 if _pyenv.is_dir() and "PYENV_VERSION" not in os.environ:
     _versions = sorted(p.name for p in _pyenv.iterdir())
-    _default = subprocess.run(["pyenv", "version-name"], capture_output=True, text=True).stdout.strip()
+    _default = subprocess.run(["pyenv", "version-name"], capture_output=True, text=True,
+                              check=False).stdout.strip()
     os.environ["PYENV_VERSION"] = ":".join([_default] * bool(_default) + _versions)
 
 
 def need_packages(session, *packages):
     """Installs the Debian packages among `packages` that are missing."""
     missing = [p for p in packages if subprocess.run(
-        ["dpkg-query", "-W", "-f=${Status}", p], capture_output=True, text=True
+        ["dpkg-query", "-W", "-f=${Status}", p], capture_output=True, text=True, check=False
     ).stdout != "install ok installed"]
     if missing:
         session.run("apt-get", "update", "-qq", external=True)
