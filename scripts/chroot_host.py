@@ -66,8 +66,12 @@ REPORT = ("import platform, pygame; print('compatibility: Python', platform.pyth
           "'SDL', '.'.join(map(str, pygame.get_sdl_version())))")
 
 
-def step(what, started=time.monotonic()):
-    print(f"[{time.monotonic() - started:6.0f} s] {what}", file=sys.stderr, flush=True)
+STARTED = time.monotonic()
+
+
+def step(what):
+    """Prints a step with the seconds since the script started."""
+    print(f"[{time.monotonic() - STARTED:6.0f} s] {what}", file=sys.stderr, flush=True)
 
 
 def run(*command):
@@ -78,7 +82,7 @@ def inside(root, script, check=True):
     """Runs a shell script in the chroot with a clean environment."""
     personality = ["setarch", "i686"] if root.name.endswith("i386") else []  # uname says i686
     done = subprocess.run([*personality, "chroot", str(root), "/usr/bin/env", "-i", *ENV,
-                           "sh", "-ec", script])
+                           "sh", "-ec", script], check=False)
     if check and done.returncode:
         sys.exit(f"failed in {root} (exit {done.returncode}): {script}")
     return done.returncode

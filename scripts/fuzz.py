@@ -28,10 +28,10 @@ def run(build, seconds, harness, env):
         [str(build / f"fuzz_{harness}"), f"-max_total_time={seconds}", "-max_len=4096",
          "-timeout=20", "-detect_leaks=0", "-rss_limit_mb=2048", "-print_final_stats=1",
          f"-artifact_prefix={artifacts}/{harness}-", str(corpus), str(ROOT / "fuzz" / "corpus" / harness)],
-        env=env, capture_output=True, text=True)
+        env=env, capture_output=True, text=True, check=False)
     log = done.stdout + done.stderr
     (build / f"fuzz_{harness}.log").write_text(log)
-    runs = re.findall(r"^Done (\d+) runs in (\d+) second", log, re.M)
+    runs = re.findall(r"^Done (\d+) runs in (\d+) second", log, re.MULTILINE)
     findings = list(artifacts.glob(f"{harness}-*"))
     if done.returncode or findings or not runs:
         print(log[-6000:])

