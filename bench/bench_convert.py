@@ -20,12 +20,12 @@ import timeit
 ENV = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy", "PYGAME_HIDE_SUPPORT_PROMPT": "1"}
 os.environ.update((name, value) for name, value in ENV.items() if name not in os.environ)
 
-import numpy  # noqa: E402  (the benchmark's own dependency, not the module's)
-import pygame  # noqa: E402
-import pyperf  # noqa: E402
+import numpy  # the benchmark's own dependency, not the module's
+import pygame
+import pyperf
 
-import Quorvelc  # noqa: E402
-from formats import FORMATS, GREY_RAMP, Wrapper, record  # noqa: E402
+import Quorvelc
+from formats import FORMATS, GREY_RAMP, Wrapper, record
 
 QUICK = "--quick" in sys.argv
 SIZES, QUICK_SIZES = "1x1,64x64,640x480,1920x1080,4096x4096", "64x64,4096x4096"

@@ -21,6 +21,7 @@ def loop(case, size, calls):
     """The profiled loop, in the process under valgrind; each Surface dies before the next."""
     os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
     import pygame
+
     import Quorvelc
     from formats import FORMATS, Wrapper, record
     way, name = case.split(":")
