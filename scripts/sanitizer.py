@@ -16,7 +16,7 @@ OVERFLOW = ("import ctypes; block = ctypes.create_string_buffer(64); "
             "ctypes.CDLL(None).memset(block, 0, 65)")
 
 
-def environment(reports, runtime):
+def environment(reports: Path, runtime: str) -> dict[str, str]:
     return dict(
         os.environ, LD_PRELOAD=runtime, PYTHONMALLOC="malloc",
         ASAN_OPTIONS=f"detect_leaks=1:fast_unwind_on_malloc=0:malloc_context_size=12:"
@@ -25,16 +25,16 @@ def environment(reports, runtime):
         LSAN_OPTIONS=f"suppressions={SUPPRESSIONS}:print_suppressions=0")
 
 
-def report_texts(folder):
+def report_texts(folder: Path) -> list[str]:
     return [path.read_text(errors="replace") for path in sorted(folder.glob("*"))]
 
 
-def main(reports, command):
+def main(report_dir: str, command: list[str]) -> int:
     runtime = subprocess.run(["clang++", f"-print-file-name=libclang_rt.asan-{os.uname().machine}.so"],
                              capture_output=True, text=True, check=True).stdout.strip()
     if not os.path.isfile(runtime):
         sys.exit(f"no AddressSanitizer runtime at {runtime}")
-    reports = Path(reports).resolve()
+    reports = Path(report_dir).resolve()
     shutil.rmtree(reports, ignore_errors=True)
     (reports / "self-check").mkdir(parents=True)
 
