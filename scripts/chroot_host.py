@@ -18,6 +18,7 @@ import subprocess
 import sys
 import time
 from pathlib import Path
+from typing import Optional
 
 CHROOTS = Path(os.environ.get("QUORVELC_CHROOTS", "/var/cache/quorvelc/chroots"))
 MIRROR = "http://deb.debian.org/debian"
@@ -69,16 +70,16 @@ REPORT = ("import platform, pygame; print('compatibility: Python', platform.pyth
 STARTED = time.monotonic()
 
 
-def step(what):
+def step(what: str) -> None:
     """Prints a step with the seconds since the script started."""
     print(f"[{time.monotonic() - STARTED:6.0f} s] {what}", file=sys.stderr, flush=True)
 
 
-def run(*command):
+def run(*command: str) -> None:
     subprocess.run(command, check=True)
 
 
-def inside(root, script, check=True):
+def inside(root: Path, script: str, check: bool = True) -> int:
     """Runs a shell script in the chroot with a clean environment."""
     personality = ["setarch", "i686"] if root.name.endswith("i386") else []  # uname says i686
     done = subprocess.run([*personality, "chroot", str(root), "/usr/bin/env", "-i", *ENV,
@@ -88,7 +89,7 @@ def inside(root, script, check=True):
     return done.returncode
 
 
-def unmount_all(root):
+def unmount_all(root: Path) -> None:
     """Unmounts whatever is still mounted in the chroot, innermost first."""
     with open("/proc/mounts") as mounts:
         points = [line.split()[1] for line in mounts]
@@ -96,7 +97,7 @@ def unmount_all(root):
         run("umount", "--lazy", point)
 
 
-def qemu(arch):
+def qemu(arch: str) -> None:
     """Registers QEMU's binfmt handler for `arch` unless the kernel has one."""
     if not (BINFMT / "register").exists():
         run("mount", "-t", "binfmt_misc", "binfmt_misc", str(BINFMT))
@@ -106,7 +107,7 @@ def qemu(arch):
         (BINFMT / "register").write_text(rule.strip())
 
 
-def set_up(root, name, host):
+def set_up(root: Path, name: str, host: Host) -> None:
     step(f"setting up {name} in {root}")
     shutil.copy("/etc/resolv.conf", root / "etc/resolv.conf")
     shutil.copy(os.environ.get("PIP_CERT", "/etc/ssl/certs/ca-certificates.crt"),
@@ -121,7 +122,7 @@ def set_up(root, name, host):
                             f"{pip} scikit-build-core", *(f"{pip} {a}" for a in host.pygame or [])]))
 
 
-def copy_sources(root):
+def copy_sources(root: Path) -> None:
     """Copies the working tree's tracked and unignored files to /root/quorvelc
     (a tracked file deleted from the tree is left out)."""
     target = root / "root/quorvelc"
@@ -132,7 +133,7 @@ def copy_sources(root):
                    executable="/bin/bash", cwd=Path(__file__).resolve().parents[1])
 
 
-def test(name, wheel=None):
+def test(name: str, wheel: Optional[str] = None) -> int:
     """The suite on one host: on its own build, or on `wheel`; gives its status."""
     host = HOSTS[name]
     root = CHROOTS / f"{host.suite}-{host.arch}"
@@ -177,7 +178,7 @@ def test(name, wheel=None):
     return status
 
 
-def main():
+def main() -> None:
     names = [n for n, h in HOSTS.items() if sys.argv[1:2] in ([n], [h.session])]
     if not names or len(sys.argv) > 2 + (sys.argv[1] in HOSTS):
         sys.exit(__doc__)
