@@ -10,6 +10,8 @@ made on first use and kept; foreign ones run under qemu-user-static, whose
 binfmt handlers are registered when missing. Each host prints what pygame
 reports ("compatibility: ..."); the exit status is the worst suite's.
 """
+from __future__ import annotations
+
 import collections
 import fcntl
 import os
@@ -18,7 +20,6 @@ import subprocess
 import sys
 import time
 from pathlib import Path
-from typing import Optional
 
 CHROOTS = Path(os.environ.get("QUORVELC_CHROOTS", "/var/cache/quorvelc/chroots"))
 MIRROR = "http://deb.debian.org/debian"
@@ -133,7 +134,7 @@ def copy_sources(root: Path) -> None:
                    executable="/bin/bash", cwd=Path(__file__).resolve().parents[1])
 
 
-def test(name: str, wheel: Optional[str] = None) -> int:
+def test(name: str, wheel: str | None = None) -> int:
     """The suite on one host: on its own build, or on `wheel`; gives its status."""
     host = HOSTS[name]
     root = CHROOTS / f"{host.suite}-{host.arch}"
