@@ -217,6 +217,7 @@ def lint(session):
     hooks = (ROOT / ".pre-commit-config.yaml").read_text()
     if stale := [pin for pin in LINTERS if pin not in hooks]:
         session.error(f".pre-commit-config.yaml does not pin {', '.join(stale)}")
+    session.run("python", "scripts/changelog.py")  # the version has its changelog entry
     session.install(*LINTERS)
     sources = [str(p) for d in C_SOURCES for p in sorted((ROOT / d).rglob("*"))
                if p.suffix in (".cpp", ".h")]
