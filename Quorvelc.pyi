@@ -5,8 +5,6 @@ only: the module itself holds nothing but `RImage_asSDLSurface`, so import it
 under `typing.TYPE_CHECKING`.
 """
 
-from __future__ import annotations
-
 from typing import Protocol
 
 import pygame

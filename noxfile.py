@@ -4,6 +4,7 @@ debootstrap) with apt-get, so a fresh machine needs only python3 with venv.
 Build trees go under build/<preset>.
 """
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -14,7 +15,8 @@ import nox
 ROOT = Path(__file__).resolve().parent
 BUILD = ROOT / "build"
 sys.path.insert(0, str(ROOT / "scripts"))
-import chroot_host  # noqa: E402  the table of chroot hosts, and REPORT: what pygame reports
+import chroot_host  # the table of chroot hosts, and REPORT: what pygame reports
+
 FLAVOURS = ["pygame", "pygame-ce"]
 # The first is the default interpreter; the others are the oldest supported
 # and the newest this machine has.
@@ -34,14 +36,15 @@ nox.options.default_venv_backend = "venv"
 _pyenv = Path.home() / ".pyenv" / "versions"
 if _pyenv.is_dir() and "PYENV_VERSION" not in os.environ:
     _versions = sorted(p.name for p in _pyenv.iterdir())
-    _default = subprocess.run(["pyenv", "version-name"], capture_output=True, text=True).stdout.strip()
+    _default = subprocess.run(["pyenv", "version-name"], capture_output=True, text=True,
+                              check=False).stdout.strip()
     os.environ["PYENV_VERSION"] = ":".join([_default] * bool(_default) + _versions)
 
 
 def need_packages(session, *packages):
     """Installs the Debian packages among `packages` that are missing."""
     missing = [p for p in packages if subprocess.run(
-        ["dpkg-query", "-W", "-f=${Status}", p], capture_output=True, text=True
+        ["dpkg-query", "-W", "-f=${Status}", p], capture_output=True, text=True, check=False
     ).stdout != "install ok installed"]
     if missing:
         session.run("apt-get", "update", "-qq", external=True)
@@ -198,6 +201,41 @@ def windows(session):
     wheel = session.run("python", "scripts/windows.py", "wheel", str(work),
                         silent=True).strip().splitlines()[-1]
     session.run("python", "scripts/windows.py", "test", str(work), wheel)
+
+
+# The linters and what mypy needs to see the checked code's imports; the
+# same pins as .pre-commit-config.yaml, which the lint session holds to them.
+LINTERS = ["ruff==0.17.6", "mypy==1.20.2", "clang-format==22.1.8", "clang-tidy==22.1.8",
+           "pygame==2.6.1", "numpy==2.4.6"]
+C_SOURCES = ("src", "tests/native", "fuzz")
+
+
+@nox.session(python=PYTHONS[0])
+def lint(session):
+    """ruff, clang-format and mypy --strict check; clang-tidy analyses src/.
+    `-- --format` first rewrites every file as ruff format and clang-format say."""
+    hooks = (ROOT / ".pre-commit-config.yaml").read_text()
+    if stale := [pin for pin in LINTERS if pin not in hooks]:
+        session.error(f".pre-commit-config.yaml does not pin {', '.join(stale)}")
+    session.run("python", "scripts/changelog.py")  # the version has its changelog entry
+    session.install(*LINTERS)
+    sources = [str(p) for d in C_SOURCES for p in sorted((ROOT / d).rglob("*"))
+               if p.suffix in (".cpp", ".h")]
+    if "--format" in session.posargs:
+        session.run("ruff", "format", ".")
+        session.run("clang-format", "-i", *sources)
+    session.run("ruff", "check", ".")
+    session.run("ruff", "format", "--check", ".")
+    session.run("clang-format", "--dry-run", "-Werror", *sources)
+    # pyproject.toml's files, and the Python-level package once it is there.
+    package = [str(p) for p in [ROOT / "src" / "Quorvel"] if p.is_dir()]
+    session.run("mypy", *nox.project.load_toml("pyproject.toml")["tool"]["mypy"]["files"], *package)
+    # The native preset's compile commands, in a tree of their own: configured, never built.
+    need_packages(session, "libgtest-dev", "ninja-build", "g++")
+    session.run("cmake", "--preset", "native", "-B", str(BUILD / "lint"),
+                f"-DPython_EXECUTABLE={Path(session.bin) / 'python'}", external=True, silent=True)
+    session.run("run-clang-tidy.py", "-quiet", "-p", str(BUILD / "lint"),
+                "-j", str(os.cpu_count() or 1), "^" + re.escape(f"{ROOT}/src/"))
 
 
 @nox.session(python=PYTHONS[0])

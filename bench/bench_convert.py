@@ -16,16 +16,17 @@ import statistics
 import sys
 import time
 import timeit
+from typing import Any, Callable
 
 ENV = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy", "PYGAME_HIDE_SUPPORT_PROMPT": "1"}
 os.environ.update((name, value) for name, value in ENV.items() if name not in os.environ)
 
-import numpy  # noqa: E402  (the benchmark's own dependency, not the module's)
-import pygame  # noqa: E402
-import pyperf  # noqa: E402
+import numpy  # the benchmark's own dependency, not the module's
+import pygame
+import pyperf
 
-import Quorvelc  # noqa: E402
-from formats import FORMATS, GREY_RAMP, Wrapper, record  # noqa: E402
+import Quorvelc
+from formats import FORMATS, GREY_RAMP, Wrapper, record
 
 QUICK = "--quick" in sys.argv
 SIZES, QUICK_SIZES = "1x1,64x64,640x480,1920x1080,4096x4096", "64x64,4096x4096"
@@ -34,13 +35,17 @@ WAYS = {"Quorvelc text": "conv(text)", "Quorvelc this": "conv(wrapper)",
         "frombuffer+pal": "frombuffer(view, size, fmt).set_palette(ramp)",
         "frombytes": "frombytes(data, size, fmt)", "make_surface": "make_surface(array)"}
 LABELS = list(WAYS)
-FROMBYTES = getattr(pygame.image, "frombytes", None) or pygame.image.fromstring
+# Called with formats this pygame may lack: takes() asks it which it has.
+FROMBYTES: Callable[..., pygame.Surface] = (getattr(pygame.image, "frombytes", None)
+                                            or pygame.image.fromstring)
 TARGET_RATIO = {"Quorvelc text": (0.60, 0.55), "Quorvelc this": (0.66, 0.62)}  # grey, colour
 TARGET_GREY, TARGET_SCALING = 1.10, 1.05
+Size = tuple[int, int]
+Key = tuple[str, Size, str]  # format, size, way
 
 
 @functools.cache
-def cell(name, size):
+def cell(name: str, size: Size) -> tuple[Any, memoryview, str, numpy.ndarray]:
     """A record, a byte view of its pixels, their pygame format and a (w, h, channels)
     array over them. Exits unless Quorvelc's Surfaces of the record are alike
     frombuffer's, lest an early way out be timed."""
@@ -51,14 +56,14 @@ def cell(name, size):
         got = Quorvelc.RImage_asSDLSurface(argument)
         if (got is None or (got.get_size(), got.get_bitsize(), got.get_masks())
                 != (size, ref.get_bitsize(), ref.get_masks())
-                or name == "grey" and got.get_palette_at(200)[:3] != (200, 200, 200)):
+                or name == "grey" and tuple(got.get_palette_at(200))[:3] != (200, 200, 200)):
             sys.exit(f"RImage_asSDLSurface gave {got!r} for {name} {size}, frombuffer {ref!r}")
     pixels = numpy.frombuffer(view, numpy.uint8).reshape(size[1], size[0], -1).transpose(1, 0, 2)
     return rec, view, fmt, pixels
 
 
 @functools.cache
-def timer(name, size, label):
+def timer(name: str, size: Size, label: str) -> timeit.Timer:
     """A timeit.Timer of one way on one cell (a copy for frombytes is made here, untimed)."""
     rec, view, fmt, pixels = cell(name, size)
     return timeit.Timer(WAYS[label], timer=time.process_time, globals=dict(
@@ -69,7 +74,7 @@ def timer(name, size, label):
         array={"grey": pixels[:, :, 0], "RGB": pixels}.get(name, pixels[:, :, 2::-1])))
 
 
-def takes(name, label):
+def takes(name: str, label: str) -> bool:
     """Whether this pygame has the call for the format (pygame 2.6's frombytes has no "BGR")."""
     if label == "frombytes":
         try:
@@ -79,7 +84,7 @@ def takes(name, label):
     return label != "frombuffer+pal" or name == "grey"
 
 
-def main():
+def main() -> None:
     runner = pyperf.Runner(processes=1 if QUICK else 6, values=1 if QUICK else 3,
                            min_time=0.002 if QUICK else 0.01, add_cmdline_args=lambda cmd, a:
                            cmd.extend(["--sizes", a.sizes, "--cycles", str(a.cycles)]))
@@ -90,10 +95,10 @@ def main():
     args = runner.parse_args()
     args.sizes = args.sizes or (QUICK_SIZES if QUICK else SIZES)
     args.cycles = args.cycles or (3 if QUICK else 10)
-    sizes = [tuple(int(n) for n in s.split("x")) for s in args.sizes.split(",")]
+    sizes = [(int(w), int(h)) for w, h in (s.split("x") for s in args.sizes.split(","))]
     slots = [(name, size, label) for name in FORMATS for size in sizes for label in LABELS[:3]]
 
-    def slot(i):   # the slot that call i of a worker times
+    def slot(i: int) -> Key:   # the slot that call i of a worker times
         k = i % len(slots)
         return slots[-1 - k if i // len(slots) % 2 else k]
 
@@ -108,23 +113,24 @@ def main():
         timer(*key).timeit(loops)) for name in FORMATS for size in sizes
         for label in LABELS[3:] if takes(name, label)}
     if not args.worker:
-        cycles = {}
+        cycles: dict[tuple[int, int], dict[Key, float]] = {}
         for r, run in enumerate(cycled.get_runs()):
             for i, value in enumerate(run.values, len(run.warmups)):
                 cycles.setdefault((r, i // len(slots)), {})[slot(i)] = value
         report(cycled, list(cycles.values()), alone, sizes)
 
 
-def report(cycled, cycles, alone, sizes):
+def report(cycled: Any, cycles: list[dict[Key, float]], alone: dict[Key, Any],
+           sizes: list[Size]) -> None:
     samples = {key: bench.get_values() for key, bench in alone.items()}
     samples.update({key: [c[key] for c in cycles if key in c] for c in cycles for key in c})
 
-    def ratio(a, b):
+    def ratio(a: Key, b: Key) -> float:
         within = [c[a] / c[b] for c in cycles if a in c and b in c]
         return statistics.median(within) if within else (
             statistics.median(samples[a]) / statistics.median(samples[b]))
 
-    def shown(key):
+    def shown(key: Key) -> str:
         values = samples.get(key)
         if not values:
             return "-"
@@ -163,8 +169,11 @@ def report(cycled, cycles, alone, sizes):
 
     print("\n## Targets (reported, not enforced)\n")
 
-    def verdict(what, pairs, limit, within=False):   # pairs: (a, b, where)
-        far = (lambda r: max(r, 1 / r)) if within else (lambda r: r)
+    def verdict(what: str, pairs: list[tuple[Key, Key, str]], limit: float,
+                within: bool = False) -> None:
+        def far(r: float) -> float:  # how far from 1, when either way counts
+            return max(r, 1 / r) if within else r
+
         r, where = max(((ratio(a, b), where) for a, b, where in pairs), key=lambda p: far(p[0]))
         print(f"- {what}, worst ({where}): {r:.2f} (target {'within' if within else '<='} "
               f"{limit}): {'met' if far(r) <= limit else 'NOT met'}")

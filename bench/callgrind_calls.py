@@ -17,31 +17,33 @@ import tempfile
 from concurrent.futures import ThreadPoolExecutor
 
 
-def loop(case, size, calls):
+def loop(case: str, size_text: str, calls_text: str) -> None:
     """The profiled loop, in the process under valgrind; each Surface dies before the next."""
     os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
     import pygame
+
     import Quorvelc
     from formats import FORMATS, Wrapper, record
     way, name = case.split(":")
-    size, calls = tuple(int(n) for n in size.split("x")), int(calls)
+    width, height = (int(n) for n in size_text.split("x"))
+    size, calls = (width, height), int(calls_text)
     rec = record(name, size)
     conv, arg = Quorvelc.RImage_asSDLSurface, rec.text if way == "text" else Wrapper(rec.text)
     frombuffer, fmt = pygame.image.frombuffer, FORMATS[name][2]
     view = memoryview(rec.memory).cast("B")
 
     if way == "frombuffer":   # calls spelled out: f(*args) would build a tuple
-        def run():
+        def run() -> None:
             for _ in range(calls):
                 frombuffer(view, size, fmt)
     else:
-        def run():
+        def run() -> None:
             for _ in range(calls):
                 conv(arg)
     sys.call_tracing(run, ())
 
 
-def count(case, size, calls, workdir):
+def count(case: str, size: str, calls: int, workdir: str) -> int:
     """Instructions inside the loop of one case at `calls` calls."""
     out = os.path.join(workdir, f"cg.{case.replace(':', '.')}.{calls}")
     subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}",
@@ -53,7 +55,7 @@ def count(case, size, calls, workdir):
         return next(int(line.split()[1]) for line in profile if line.startswith("totals:"))
 
 
-def main():
+def main() -> None:
     if sys.argv[1:2] == ["--loop"]:
         return loop(*sys.argv[2:5])
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])

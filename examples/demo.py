@@ -39,18 +39,19 @@ import os
 import sys
 import time
 import zlib
-from typing import Callable, List, Optional, Sequence, Tuple
+from collections.abc import Sequence
+from typing import Callable
 
 os.environ.setdefault("PYGAME_HIDE_SUPPORT_PROMPT", "1")
 
-import pygame  # noqa: E402  (after the variable above, which hides pygame's banner)
+import pygame  # after the variable above, which hides pygame's banner
 
-import Quorvelc  # noqa: E402
+import Quorvelc
 
 POINTER_SIZE = ctypes.sizeof(ctypes.c_void_p)
 
-RGBA = Tuple[int, int, int, int]
-Point = Tuple[int, int]
+RGBA = tuple[int, int, int, int]
+Point = tuple[int, int]
 
 
 class RImage(ctypes.Structure):
@@ -162,7 +163,7 @@ def rgb_paint(x: int, y: int) -> RGBA:
     return clamp(r), clamp(g), clamp(230 - r / 2), 255
 
 
-def _mix(a: Sequence[float], b: Sequence[float], t: float) -> Tuple[float, ...]:
+def _mix(a: Sequence[float], b: Sequence[float], t: float) -> tuple[float, ...]:
     return tuple(p + (q - p) * t for p, q in zip(a, b))
 
 
@@ -179,7 +180,7 @@ def bgra_paint(x: int, y: int) -> RGBA:
 
 
 def star(cx: float, cy: float, outer: float, inner: float,
-         points: int = 5) -> List[Tuple[float, float]]:
+         points: int = 5) -> list[tuple[float, float]]:
     corners = []
     for i in range(points * 2):
         radius = outer if i % 2 == 0 else inner
@@ -225,7 +226,7 @@ Painter = Callable[[int, int], RGBA]
 Drawer = Callable[[pygame.Surface], Point]
 
 # name, channels, channel order, how it is passed, painter, drawer
-PICTURES: List[Tuple[str, int, bytes, str, Painter, Drawer]] = [
+PICTURES: list[tuple[str, int, bytes, str, Painter, Drawer]] = [
     ("grey", 1, b"GRAY", "wrapper", grey_paint, grey_draw),
     ("RGB", 3, b"RGB", "text", rgb_paint, rgb_draw),
     ("BGR", 3, b"BGR", "wrapper", bgr_paint, bgr_draw),
@@ -299,7 +300,7 @@ def show_refusals() -> None:
     print("\nWhat the module refuses:")
     deep = OwnedImage(8, 8, 3, b"RGB", depth=16)
     two = OwnedImage(8, 8, 2, b"RG")
-    refused: List[Tuple[str, str | OwnedImage | None]] = [
+    refused: list[tuple[str, str | OwnedImage | None]] = [
         ("a 16-bit-per-channel record", deep),
         ("a 2-channel record", two),
         ("None", None),
@@ -310,7 +311,7 @@ def show_refusals() -> None:
         check(result is None, f"{label} gave {result!r}, expected None")
         print(f"  {label:<36} -> None")
     wrong_tag = deep.this.replace("_p_RImage", "_p_RPoint")
-    wrong: List[Tuple[str, object]] = [("a pointer text tagged _p_RPoint", wrong_tag),
+    wrong: list[tuple[str, object]] = [("a pointer text tagged _p_RPoint", wrong_tag),
                                        ("the integer 42", 42)]
     for label, value in wrong:
         try:
@@ -322,8 +323,8 @@ def show_refusals() -> None:
             raise DemoFailure(f"{label} raised no TypeError")
 
 
-def compose(surfaces: List[Tuple[str, pygame.Surface]],
-            font: Optional[pygame.font.Font]) -> pygame.Surface:
+def compose(surfaces: list[tuple[str, pygame.Surface]],
+            font: pygame.font.Font | None) -> pygame.Surface:
     margin, caption = 16, 22 if font else 0
     title = 30 if font else 0
     width = len(surfaces) * (W + margin) + margin
@@ -348,13 +349,13 @@ def compose(surfaces: List[Tuple[str, pygame.Surface]],
     return canvas
 
 
-def optional_font(size: int = 22) -> Optional[pygame.font.Font]:
+def optional_font(size: int = 22) -> pygame.font.Font | None:
     # Labels are decoration: pygame.font can be missing from a build, or fail
     # to start, and the demo goes on without text then.
     try:
         pygame.font.init()
         return pygame.font.Font(None, size)
-    except Exception as error:  # ImportError, NotImplementedError, pygame.error
+    except Exception as error:  # noqa: BLE001  ImportError, NotImplementedError, pygame.error
         print(f"(no text: pygame.font is unavailable: {error})")
         return None
 
@@ -386,8 +387,8 @@ def still(args: argparse.Namespace, window: bool) -> int:
     # directly and holds no reference to the record or the buffer. Were an
     # OwnedImage freed first, drawing into or blitting its Surface would touch
     # freed memory. `images` keeps them until the Surfaces are gone.
-    images: List[OwnedImage] = []
-    surfaces: List[Tuple[str, pygame.Surface]] = []
+    images: list[OwnedImage] = []
+    surfaces: list[tuple[str, pygame.Surface]] = []
     for name, channels, order, passed_as, paint, draw in PICTURES:
         image = OwnedImage(W, H, channels, order)
         images.append(image)
@@ -517,7 +518,7 @@ def draw_digits(screen: pygame.surface.Surface, number: int, at: Point,
 
 
 def draw_counter(screen: pygame.surface.Surface, frame: int, total: int,
-                 font: Optional[pygame.font.Font]) -> pygame.Rect:
+                 font: pygame.font.Font | None) -> pygame.Rect:
     """The frame counter, on a dark plate in the top left corner."""
     plate = pygame.Rect(0, 0, 190, 34)
     screen.fill((16, 18, 26), plate)

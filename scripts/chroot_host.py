@@ -10,6 +10,8 @@ made on first use and kept; foreign ones run under qemu-user-static, whose
 binfmt handlers are registered when missing. Each host prints what pygame
 reports ("compatibility: ..."); the exit status is the worst suite's.
 """
+from __future__ import annotations
+
 import collections
 import fcntl
 import os
@@ -66,25 +68,29 @@ REPORT = ("import platform, pygame; print('compatibility: Python', platform.pyth
           "'SDL', '.'.join(map(str, pygame.get_sdl_version())))")
 
 
-def step(what, started=time.monotonic()):
-    print(f"[{time.monotonic() - started:6.0f} s] {what}", file=sys.stderr, flush=True)
+STARTED = time.monotonic()
 
 
-def run(*command):
+def step(what: str) -> None:
+    """Prints a step with the seconds since the script started."""
+    print(f"[{time.monotonic() - STARTED:6.0f} s] {what}", file=sys.stderr, flush=True)
+
+
+def run(*command: str) -> None:
     subprocess.run(command, check=True)
 
 
-def inside(root, script, check=True):
+def inside(root: Path, script: str, check: bool = True) -> int:
     """Runs a shell script in the chroot with a clean environment."""
     personality = ["setarch", "i686"] if root.name.endswith("i386") else []  # uname says i686
     done = subprocess.run([*personality, "chroot", str(root), "/usr/bin/env", "-i", *ENV,
-                           "sh", "-ec", script])
+                           "sh", "-ec", script], check=False)
     if check and done.returncode:
         sys.exit(f"failed in {root} (exit {done.returncode}): {script}")
     return done.returncode
 
 
-def unmount_all(root):
+def unmount_all(root: Path) -> None:
     """Unmounts whatever is still mounted in the chroot, innermost first."""
     with open("/proc/mounts") as mounts:
         points = [line.split()[1] for line in mounts]
@@ -92,7 +98,7 @@ def unmount_all(root):
         run("umount", "--lazy", point)
 
 
-def qemu(arch):
+def qemu(arch: str) -> None:
     """Registers QEMU's binfmt handler for `arch` unless the kernel has one."""
     if not (BINFMT / "register").exists():
         run("mount", "-t", "binfmt_misc", "binfmt_misc", str(BINFMT))
@@ -102,7 +108,7 @@ def qemu(arch):
         (BINFMT / "register").write_text(rule.strip())
 
 
-def set_up(root, name, host):
+def set_up(root: Path, name: str, host: Host) -> None:
     step(f"setting up {name} in {root}")
     shutil.copy("/etc/resolv.conf", root / "etc/resolv.conf")
     shutil.copy(os.environ.get("PIP_CERT", "/etc/ssl/certs/ca-certificates.crt"),
@@ -117,7 +123,7 @@ def set_up(root, name, host):
                             f"{pip} scikit-build-core", *(f"{pip} {a}" for a in host.pygame or [])]))
 
 
-def copy_sources(root):
+def copy_sources(root: Path) -> None:
     """Copies the working tree's tracked and unignored files to /root/quorvelc
     (a tracked file deleted from the tree is left out)."""
     target = root / "root/quorvelc"
@@ -128,7 +134,7 @@ def copy_sources(root):
                    executable="/bin/bash", cwd=Path(__file__).resolve().parents[1])
 
 
-def test(name, wheel=None):
+def test(name: str, wheel: str | None = None) -> int:
     """The suite on one host: on its own build, or on `wheel`; gives its status."""
     host = HOSTS[name]
     root = CHROOTS / f"{host.suite}-{host.arch}"
@@ -173,7 +179,7 @@ def test(name, wheel=None):
     return status
 
 
-def main():
+def main() -> None:
     names = [n for n, h in HOSTS.items() if sys.argv[1:2] in ([n], [h.session])]
     if not names or len(sys.argv) > 2 + (sys.argv[1] in HOSTS):
         sys.exit(__doc__)

@@ -15,7 +15,7 @@ ROOT = Path(__file__).resolve().parent.parent
 HARNESSES = ["pointer_text", "image_surface"]
 
 
-def run(build, seconds, harness, env):
+def run(build: Path, seconds: int, harness: str, env: dict[str, str]) -> str:
     corpus, artifacts = build / "corpus" / harness, build / "artifacts"
     corpus.mkdir(parents=True, exist_ok=True)
     artifacts.mkdir(exist_ok=True)
@@ -28,10 +28,10 @@ def run(build, seconds, harness, env):
         [str(build / f"fuzz_{harness}"), f"-max_total_time={seconds}", "-max_len=4096",
          "-timeout=20", "-detect_leaks=0", "-rss_limit_mb=2048", "-print_final_stats=1",
          f"-artifact_prefix={artifacts}/{harness}-", str(corpus), str(ROOT / "fuzz" / "corpus" / harness)],
-        env=env, capture_output=True, text=True)
+        env=env, capture_output=True, text=True, check=False)
     log = done.stdout + done.stderr
     (build / f"fuzz_{harness}.log").write_text(log)
-    runs = re.findall(r"^Done (\d+) runs in (\d+) second", log, re.M)
+    runs = re.findall(r"^Done (\d+) runs in (\d+) second", log, re.MULTILINE)
     findings = list(artifacts.glob(f"{harness}-*"))
     if done.returncode or findings or not runs:
         print(log[-6000:])
@@ -39,8 +39,8 @@ def run(build, seconds, harness, env):
     return f"fuzz_{harness}: {runs[-1][0]} runs in {runs[-1][1]} s, no finding"
 
 
-def main(build, seconds, harnesses):
-    build = Path(build).resolve()
+def main(build_dir: str, seconds: str, harnesses: list[str]) -> int:
+    build = Path(build_dir).resolve()
     # The embedded interpreter finds pygame where this interpreter does.
     env = dict(os.environ, PYTHONPATH=sysconfig.get_paths()["purelib"],
                SDL_VIDEODRIVER="dummy", SDL_AUDIODRIVER="dummy", PYGAME_HIDE_SUPPORT_PROMPT="1",

@@ -16,14 +16,14 @@ ERROR_KINDS = ("Invalid ", "Conditional jump", "Use of uninitialised", "Syscall 
                "Mismatched free", "Source and destination overlap", "Argument '")
 
 
-def blocks_of(log):
+def blocks_of(log: str) -> list[list[str]]:
     """The log's reports, each a list of lines without the ==pid== prefix."""
-    text = re.sub(r"^==\d+== ?", "", log, flags=re.M)
+    text = re.sub(r"^==\d+== ?", "", log, flags=re.MULTILINE)
     return [block.splitlines() for block in re.split(r"\n\s*\n", text) if block.strip()]
 
 
-def main(build, rounds="150"):
-    build = Path(build).resolve()
+def main(build_dir: str, rounds: str = "150") -> int:
+    build = Path(build_dir).resolve()
     module = next(build.glob("Quorvelc*.so")).name
     log_path = build / "memcheck.log"
     env = dict(os.environ, PYTHONMALLOC="malloc", SDL_VIDEODRIVER="dummy", SDL_AUDIODRIVER="dummy",
@@ -33,10 +33,11 @@ def main(build, rounds="150"):
         ["valgrind", "--tool=memcheck", "--leak-check=full", "--show-leak-kinds=definite",
          "--errors-for-leak-kinds=definite", "--num-callers=40", "--fullpath-after=",
          f"--suppressions={HERE / 'valgrind-python.supp'}", f"--log-file={log_path}",
-         sys.executable, str(HERE / "valgrind_conversions.py"), rounds], env=env).returncode
+         sys.executable, str(HERE / "valgrind_conversions.py"), rounds],
+        env=env, check=False).returncode
     blocks = blocks_of(log_path.read_text(errors="replace"))
 
-    def ours(block):
+    def ours(block: list[str]) -> bool:
         return any(SOURCES in line or module in line for line in block[1:])
 
     errors = [b for b in blocks if b[0].startswith(ERROR_KINDS)]

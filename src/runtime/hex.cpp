@@ -12,10 +12,10 @@ const char hex_digits[] = "0123456789abcdef";
 // Value of each character as a lower-case hex digit, -1 for any other.
 constexpr std::array<signed char, 256> make_digit_values() {
     std::array<signed char, 256> values{};
-    for (int c = 0; c < 256; ++c)
-        values[c] = c >= '0' && c <= '9'   ? static_cast<signed char>(c - '0')
-                    : c >= 'a' && c <= 'f' ? static_cast<signed char>(c - 'a' + 10)
-                                           : -1;
+    for (int c = 0; c < 256; ++c) {
+        int value = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        values[c] = static_cast<signed char>(value);  // -1 to 15: fits
+    }
     return values;
 }
 

@@ -161,14 +161,15 @@ PyObject *make_pointer_text(const unsigned char *bytes, int count, const char *t
     size_t tag_length = std::strlen(tag);
     size_t length = 1 + 2 * static_cast<size_t>(count) + tag_length;
     char *buffer = stack_buffer;
-    if (length > sizeof stack_buffer) {
-        buffer = static_cast<char *>(std::malloc(length));
+    if (length + 1 > sizeof stack_buffer) {
+        buffer = static_cast<char *>(std::malloc(length + 1));
         if (!buffer)
             return PyErr_NoMemory();
     }
     buffer[0] = '_';
     char *end = pack_hex(buffer + 1, bytes, count);
-    std::memcpy(end, tag, tag_length);
+    // The tag's terminator comes along: the text is a C string as well as counted.
+    std::memcpy(end, tag, tag_length + 1);
     PyObject *text = PyUnicode_FromStringAndSize(buffer, static_cast<Py_ssize_t>(length));
     if (buffer != stack_buffer)
         std::free(buffer);

@@ -60,7 +60,7 @@ def run_python(tmp_path):
                    **{MARKS_VARIABLE: str(tmp_path / "marks.txt")})
         try:
             done = subprocess.run([sys.executable, "-c", code], env=env, cwd=tmp_path,
-                                  capture_output=True, text=True, timeout=timeout)
+                                  capture_output=True, text=True, timeout=timeout, check=False)
         except subprocess.TimeoutExpired:
             pytest.fail(f"subprocess still running after {timeout} s")
         assert done.returncode == 0, f"exit {done.returncode}\n{done.stdout}\n{done.stderr}"

@@ -12,6 +12,6 @@ os.environ.setdefault("SDL_AUDIODRIVER", "dummy")
 os.environ.setdefault("PYGAME_HIDE_SUPPORT_PROMPT", "1")
 
 # One record layout and helpers for all the tests.
-from records import TAG, Record, RImage, Wrapper, pointer_text  # noqa: E402,F401
+from records import TAG, Record, RImage, Wrapper, pointer_text  # noqa: F401
 
 TYPE_ERROR = "Type error. Expected _p_RImage"

@@ -17,7 +17,8 @@ import pytest
 from hardening_support import TAG, TYPE_ERROR, Record, Wrapper, pointer_text
 from records import DIGITS, POINTER_SIZE, other_word_size_text
 
-import Quorvelc  # noqa: E402  (after hardening_support has set the dummy drivers)
+# isort: split
+import Quorvelc  # after hardening_support has set the dummy drivers
 
 convert = Quorvelc.RImage_asSDLSurface
 TESTS_DIR = Path(__file__).resolve().parent
@@ -116,20 +117,20 @@ RECORD_ROWS = [
     ("2 channels", dict(channels=2), {}, NONE),
     ("5 channels", dict(channels=5), {}, NONE),
     ("-1 channels", dict(channels=-1), {}, NONE),
-    ("negative width", dict(), {"width": -1}, NONE),
-    ("negative height", dict(), {"height": -1}, NONE),
+    ("negative width", {}, {"width": -1}, NONE),
+    ("negative height", {}, {"height": -1}, NONE),
     ("row_stride one byte short of a row", dict(row_stride=11), {}, NONE),
-    ("row_stride 0", dict(), {"row_stride": 0}, NONE),
-    ("negative row_stride", dict(), {"row_stride": -12}, NONE),
-    ("width whose rows overflow row_stride", dict(), {"width": 1 << 30}, NONE),
+    ("row_stride 0", {}, {"row_stride": 0}, NONE),
+    ("negative row_stride", {}, {"row_stride": -12}, NONE),
+    ("width whose rows overflow row_stride", {}, {"width": 1 << 30}, NONE),
     ("null pixels with rows", dict(null_pixels=True), {}, NONE),
-    ("width 0", dict(), {"width": 0}, NONE),
-    ("height 0", dict(), {"height": 0}, NONE),
+    ("width 0", {}, {"width": 0}, NONE),
+    ("height 0", {}, {"height": 0}, NONE),
     ("null pixels, width 0", dict(null_pixels=True), {"width": 0}, NONE),
     ("null pixels, height 0", dict(null_pixels=True), {"height": 0}, NONE),
     # SDL and pygame find row y at y * row_stride in an int.
-    ("last row ending at INT_MAX", dict(), {"height": 2, "row_stride": 2**31 - 13}, (4, 2)),
-    ("last row ending past INT_MAX", dict(), {"height": 2, "row_stride": 2**31 - 12}, NONE),
+    ("last row ending at INT_MAX", {}, {"height": 2, "row_stride": 2**31 - 13}, (4, 2)),
+    ("last row ending past INT_MAX", {}, {"height": 2, "row_stride": 2**31 - 12}, NONE),
     # SDL 3 takes no draw into a Surface 2^30 - 1 or more wide or tall.
     ("grey, width 2^30 - 2", dict(channels=1), {"width": 2**30 - 2, "height": 1,
                                                 "row_stride": 2**30 - 2}, (2**30 - 2, 1)),
@@ -195,12 +196,13 @@ _PYGAME_C_API = _new(ctypes.addressof(_entries), _name, None)
 ALL_MODULES = ["pygame.base", "pygame.surface", "pygame.surflock"]
 CONSTRUCTOR_MISSING = ("RuntimeError",
                        "pygame's surface constructor is missing: pygame.surface gave no C API")
-SDL_MISSING = ("RuntimeError", "SDL 2's SDL_CreateRGBSurfaceWithFormatFrom, "
-                               "SDL_MasksToPixelFormatEnum, SDL_SetPaletteColors or SDL_FreeSurface "
-                               "is missing from the SDL that pygame loaded, and so is SDL 3's "
-                               "SDL_CreateSurfaceFrom, SDL_GetPixelFormatForMasks, "
-                               "SDL_CreateSurfacePalette, SDL_SetPaletteColors or "
-                               "SDL_DestroySurface")
+SDL_MISSING = ("RuntimeError", ("SDL 2's SDL_CreateRGBSurfaceWithFormatFrom, "
+                                "SDL_MasksToPixelFormatEnum, SDL_SetPaletteColors or "
+                                "SDL_FreeSurface is missing from the SDL that pygame loaded, "
+                                "and so is SDL 3's "
+                                "SDL_CreateSurfaceFrom, SDL_GetPixelFormatForMasks, "
+                                "SDL_CreateSurfacePalette, SDL_SetPaletteColors or "
+                                "SDL_DestroySurface"))
 
 # label, fake module bodies (None: no pygame package at all), what the import
 # of Quorvelc raises (None: it succeeds), the call results for a record, None
@@ -270,7 +272,7 @@ def test_pygame_state(tmp_path, module_copy, bodies, import_error, calls, attemp
         path.insert(0, str(package.parent))
     # -S: no site-packages, so the real pygame stays out of reach.
     done = subprocess.run([sys.executable, "-S", "-c", DRIVER], cwd=tmp_path, capture_output=True,
-                          text=True, timeout=120,
+                          text=True, timeout=120, check=False,
                           env={**os.environ, "PYTHONPATH": os.pathsep.join(path)})
     assert done.returncode == 0, done.stderr
     result = json.loads(done.stdout.strip().splitlines()[-1])

@@ -14,8 +14,11 @@ import pytest
 
 from hardening_support import TAG, TYPE_ERROR, Record, Wrapper, pointer_text
 
-import pygame  # noqa: E402  (after hardening_support has set the dummy drivers)
-import Quorvelc  # noqa: E402
+# isort: split
+# After hardening_support has set the dummy drivers.
+import pygame
+
+import Quorvelc
 
 convert = Quorvelc.RImage_asSDLSurface
 
