@@ -14,9 +14,9 @@ from pathlib import Path
 
 import pytest
 
+import test_faults  # its sweep stands for the row on memory
 from hardening_support import TAG, TYPE_ERROR, Record, Wrapper, pointer_text
 from records import DIGITS, POINTER_SIZE, other_word_size_text
-import test_faults  # its sweep stands for the row on memory
 
 import Quorvelc  # noqa: E402  (after hardening_support has set the dummy drivers)
 

@@ -4,6 +4,7 @@ allocation per run), each in a process forked for that one index, so that a
 crash fails its own index only. The `faults` session runs this file alone, on
 an interpreter built with `_testcapi`; the other sessions skip it.
 """
+
 import ast
 import collections
 import faulthandler
@@ -16,10 +17,13 @@ import pytest
 from hardening_support import TYPE_ERROR, Record, Wrapper, pointer_text
 from records import DIGITS, TAG
 
-import pygame  # noqa: E402,F401  imported once here, not in every child
+# isort: split
+import pygame  # noqa: F401  once here, not in every child; after the dummy drivers are set
 
-pytestmark = pytest.mark.skipif(not os.environ.get("QUORVELC_FAULTS"),
-                                reason="needs _testcapi and os.fork: the faults session runs it")
+pytestmark = pytest.mark.skipif(
+    not os.environ.get("QUORVELC_FAULTS"),
+    reason="needs _testcapi and os.fork: the faults session runs it",
+)
 
 # The row of docs/bad-input.md that this sweep stands for.
 DOCUMENT_ROW = "memory running out"
@@ -50,10 +54,17 @@ class ComputedThis:
 # Argument kinds made from a record's address, and whether a failed allocation
 # may end as the TypeError: every Exception raised while `this` is read, and a
 # text that cannot be encoded, become that refusal.
-KINDS = {"pointer text": (pointer_text, False), "str subclass": (lambda a: Text(pointer_text(a)), False),
-         "this wrapper": (lambda a: Wrapper(pointer_text(a)), False), "computed this": (ComputedThis, True)}
-LAYOUTS = {"grey": {"channels": 1}, "RGB": {"channels": 3, "order": b"RGB"},
-           "BGRA": {"channels": 4, "order": b"BGRA"}}
+KINDS = {
+    "pointer text": (pointer_text, False),
+    "str subclass": (lambda a: Text(pointer_text(a)), False),
+    "this wrapper": (lambda a: Wrapper(pointer_text(a)), False),
+    "computed this": (ComputedThis, True),
+}
+LAYOUTS = {
+    "grey": {"channels": 1},
+    "RGB": {"channels": 3, "order": b"RGB"},
+    "BGRA": {"channels": 4, "order": b"BGRA"},
+}
 RECORDS = []  # kept alive for the children forked from this process
 
 
@@ -66,14 +77,21 @@ def record(**fields):
 # the refusal), the same argument for a record that gives None (its
 # allocations are those of the call up to pygame's constructor), and whether
 # the TypeError may stand for a failed allocation.
-CALLS = {"None": (None, "None", None, False), '"NULL"': ("NULL", "None", None, False),
-         "wrong tag": (pointer_text(record().address, "_p_Other"), REFUSED, None, False),
-         "non-ASCII text": ("_" + "é" * (DIGITS // 2) + TAG, "None", None, True)}
+CALLS = {
+    "None": (None, "None", None, False),
+    '"NULL"': ("NULL", "None", None, False),
+    "wrong tag": (pointer_text(record().address, "_p_Other"), REFUSED, None, False),
+    "non-ASCII text": ("_" + "é" * (DIGITS // 2) + TAG, "None", None, True),
+}
 for _layout, _fields in LAYOUTS.items():
     _shown, _refused = record(**_fields), record(depth=16, **_fields)
     for _kind, (_make, _lenient) in KINDS.items():
-        CALLS[f"{_kind}, {_layout}"] = (_make(_shown.address), "Surface", _make(_refused.address),
-                                        _lenient)
+        CALLS[f"{_kind}, {_layout}"] = (
+            _make(_shown.address),
+            "Surface",
+            _make(_refused.address),
+            _lenient,
+        )
 SHOWN = record(channels=3, order=b"RGB")  # what a module imported under failure must show
 
 
@@ -81,7 +99,13 @@ def describe(value):
     if isinstance(value, BaseException):
         return type(value).__name__, str(value)
     if type(value).__name__ == "Surface":
-        return "Surface", value.get_size(), value.get_bitsize(), value.get_masks(), value._pixels_address
+        return (
+            "Surface",
+            value.get_size(),
+            value.get_bitsize(),
+            value.get_masks(),
+            value._pixels_address,
+        )
     return "module" if type(value).__name__ == "module" else repr(value)
 
 
@@ -93,10 +117,11 @@ def failing(index, function, argument):
     exception when it cannot allocate the frame object of a caller while a
     callee's frame with a traceback is popped, a fault of its own."""
     import _testcapi
+
     _testcapi.set_nomemory(index, index + 1)
     try:
         value = function(argument)
-    except BaseException as error:
+    except BaseException as error:  # noqa: BLE001 - the error is the outcome
         value = error
     try:
         bytearray(64)
@@ -110,11 +135,12 @@ def failing(index, function, argument):
 def call(argument, index):
     """(outcome, past the end, the same call's outcome once memory is back)."""
     import Quorvelc
+
     convert = Quorvelc.RImage_asSDLSurface
     value, past_end = failing(index, convert, argument)
     try:
         again = convert(argument)
-    except Exception as error:
+    except Exception as error:  # noqa: BLE001 - the error is the outcome
         again = error
     return describe(value), past_end, describe(again)
 
@@ -126,7 +152,7 @@ def import_module(index):
     value, past_end = failing(index, __import__, "Quorvelc")
     try:
         shown = __import__("Quorvelc").RImage_asSDLSurface(SHOWN.text)
-    except Exception as error:
+    except Exception as error:  # noqa: BLE001 - the error is the outcome
         shown = error
     return describe(value), past_end, describe(shown)
 
@@ -141,7 +167,7 @@ def in_child(work, *arguments):
         signal.alarm(30)  # a hang ends as SIGALRM
         try:
             report = work(*arguments)
-        except BaseException as error:  # the harness's own failure, not an outcome
+        except BaseException as error:  # noqa: BLE001 - the harness failed, reported
             report = "harness", f"{type(error).__name__}: {error}"
         os.write(write_end, repr(report).encode())
         os._exit(0)
@@ -172,9 +198,15 @@ def sweep(work, argument):
 def misfits(reports, allowed, after, excused=()):
     """The indices whose report is a crash (other than an excused one), an
     outcome not allowed, or a later outcome other than `after`."""
-    return [(index, report) for index, report in enumerate(reports)
-            if (index not in excused if report[0] == "signal"
-                else report[0] not in allowed or report[2] != after)]
+    return [
+        (index, report)
+        for index, report in enumerate(reports)
+        if (
+            index not in excused
+            if report[0] == "signal"
+            else report[0] not in allowed or report[2] != after
+        )
+    ]
 
 
 @pytest.mark.parametrize("path", ["import"] + list(CALLS))
@@ -199,10 +231,12 @@ def test_every_allocation_failing(path):
             refusals, (refused_outcome, _, _) = sweep(call, refused)
             assert refused_outcome == "None"
             assert not misfits(refusals, {"None", MEMORY_ERROR, *[REFUSED] * lenient}, "None")
-            assert [r[0] for r in reports[:len(refusals)]] == [r[0] for r in refusals]
+            assert [r[0] for r in reports[: len(refusals)]] == [r[0] for r in refusals]
             excused = (len(refusals),)
     crashes = [i for i, report in enumerate(reports) if report[0] == "signal"]
-    print(f"{path}: {len(reports)} allocations; outcomes "
-          f"{dict(collections.Counter(str(r[0]) for r in reports if r[0] != 'signal'))}; "
-          f"crashes at {crashes}; pygame's own allocation at {list(excused)}")
+    print(
+        f"{path}: {len(reports)} allocations; outcomes "
+        f"{dict(collections.Counter(str(r[0]) for r in reports if r[0] != 'signal'))}; "
+        f"crashes at {crashes}; pygame's own allocation at {list(excused)}"
+    )
     assert not misfits(reports, allowed, after, excused)
