@@ -84,6 +84,15 @@ def tests(session, flavour):
 
 
 @nox.session(python=PYTHONS[0])
+@nox.parametrize("flavour", FLAVOURS)
+def faults(session, flavour):
+    """Every allocation of the import and of a call failing in turn (pyenv's CPython 3.11 _testcapi)."""
+    session.install(f".[{flavour},test]")
+    session.run("python", *PYTEST[:-1], str(ROOT / "tests" / "python" / "test_faults.py"), "-s",
+                *session.posargs, env={**HEADLESS, "QUORVELC_FAULTS": "1"})
+
+
+@nox.session(python=PYTHONS[0])
 def native(session):
     """GoogleTest suite of the core, through the `native` CMake preset and CTest."""
     need_packages(session, "libgtest-dev", "ninja-build", "g++")

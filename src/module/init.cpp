@@ -37,20 +37,39 @@ const pygame_api_source pygame_api_sources[] = {
 static_assert(PYGAME_SURFACE_NEW_SLOT == 41, "pygame's surface constructor is slot 41");
 
 // Copies `count` entries of the module's C-API capsule into the slot table.
-// A missing or foreign entry copies nothing and raises nothing. `module` is borrowed.
-void copy_capsule_entries(PyObject *module, int first_slot, int count) {
+// A missing or foreign entry copies nothing and raises nothing; a lookup that
+// failed (memory ran out) gives -1 with its error set, copying nothing.
+// `module` is borrowed.
+int copy_capsule_entries(PyObject *module, int first_slot, int count) {
     if (!PyModule_Check(module))
-        return;
-    PyObject *capsule = PyDict_GetItemString(PyModule_GetDict(module), "_PYGAME_C_API");
-    if (!capsule || !PyCapsule_CheckExact(capsule))
-        return;
+        return 0;
+    // The lookup must tell "absent" from "failed": the plain string lookup
+    // would swallow a MemoryError and leave a module without a constructor.
+    PyObject *key = PyUnicode_FromString("_PYGAME_C_API");
+    if (!key)
+        return -1;
+    PyObject *capsule = PyDict_GetItemWithError(PyModule_GetDict(module), key);  // borrowed
+    Py_DECREF(key);
+    if (!capsule)
+        return PyErr_Occurred() ? -1 : 0;
+    if (!PyCapsule_CheckExact(capsule))
+        return 0;
     void **entries = static_cast<void **>(PyCapsule_GetPointer(capsule, PyCapsule_GetName(capsule)));
     if (!entries) {
         PyErr_Clear();
-        return;
+        return 0;
     }
     for (int i = 0; i < count; ++i)
         pygame_api_slots[first_slot + i] = entries[i];
+    return 0;
+}
+
+// Ends a failed initialisation: null, with MemoryError where the call that
+// failed set no error, so that the import reports what went wrong.
+PyObject *initialisation_failed() {
+    if (!PyErr_Occurred())
+        PyErr_NoMemory();
+    return nullptr;
 }
 
 }  // namespace
@@ -59,9 +78,9 @@ int import_pygame_api(const char *module_name, int first_slot, int count) {
     PyObject *module = PyImport_ImportModule(module_name);
     if (!module)
         return -1;
-    copy_capsule_entries(module, first_slot, count);
+    int status = copy_capsule_entries(module, first_slot, count);
     Py_DECREF(module);
-    return 0;
+    return status;
 }
 
 int import_pygame_and_sdl() {
@@ -80,10 +99,10 @@ int import_pygame_and_sdl() {
 
 PyObject *initialise_module() {
     if (create_link_object() < 0)
-        return nullptr;
+        return initialisation_failed();
     PyObject *module = PyModule_Create(&module_definition);
     if (!module)
-        return nullptr;
+        return initialisation_failed();
     register_initial_types();
     install_constants(PyModule_GetDict(module), module_constants);
     import_pygame_and_sdl();

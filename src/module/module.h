@@ -31,7 +31,8 @@ PyObject *initialise_module();
 // Imports one pygame module and copies the first `count` entries of its
 // C-API capsule into pygame_api_slots from `first_slot` on. A missing or
 // foreign capsule copies nothing and raises nothing. Gives 0, or -1 with the
-// import's error set. No error may be pending on entry.
+// error of the import or of the capsule's lookup (memory ran out) set, having
+// copied nothing. No error may be pending on entry.
 int import_pygame_api(const char *module_name, int first_slot, int count);
 
 // import_pygame_api for pygame.base, pygame.surface and pygame.surflock, then

@@ -40,8 +40,13 @@ int ready_varlink_type() {
     if (varlink_type)
         return 0;
     PyObject *type = PyType_FromSpec(&varlink_spec);
-    if (!type)
+    if (!type) {
+        // CPython 3.11 gives null without an error when one of its
+        // allocations for the type fails.
+        if (!PyErr_Occurred())
+            PyErr_NoMemory();
         return -1;
+    }
     // Setting the name again makes the C-level type name the plain
     // "swigvarlink" too, as error messages and the type's repr show it.
     PyObject *name = PyObject_GetAttrString(type, "__name__");

@@ -21,14 +21,16 @@ int type_error(const type_descriptor *descriptor, int flags) {
         return -1;
     }
     size_t size = std::strlen(descriptor->name) + 64;
-    char *message = static_cast<char *>(std::malloc(size));
+    // From the interpreter's heap, whose failures can be provoked in a test
+    // like every other allocation of a call.
+    char *message = static_cast<char *>(PyMem_Malloc(size));
     if (!message) {
         PyErr_NoMemory();
         return -1;
     }
     std::snprintf(message, size, "Type error. Expected %s", descriptor->name);
     PyErr_SetString(PyExc_TypeError, message);
-    std::free(message);
+    PyMem_Free(message);
     return -1;
 }
 

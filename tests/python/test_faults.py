@@ -1,0 +1,242 @@
+"""Running out of memory: each allocation that `import Quorvelc` or a call
+makes is made to fail in turn (`_testcapi.set_nomemory`, one failing
+allocation per run), each in a process forked for that one index, so that a
+crash fails its own index only. The `faults` session runs this file alone, on
+an interpreter built with `_testcapi`; the other sessions skip it.
+"""
+
+import ast
+import collections
+import faulthandler
+import os
+import signal
+import sys
+
+import pytest
+
+from hardening_support import TYPE_ERROR, Record, Wrapper, pointer_text
+from records import DIGITS, TAG
+
+# isort: split
+import pygame  # noqa: F401  once here, not in every child; after the dummy drivers are set
+
+pytestmark = pytest.mark.skipif(
+    not os.environ.get("QUORVELC_FAULTS"),
+    reason="needs _testcapi and os.fork: the faults session runs it",
+)
+
+# The row of docs/bad-input.md that this sweep stands for.
+DOCUMENT_ROW = "memory running out"
+
+MEMORY_ERROR = ("MemoryError", "")
+REFUSED = ("TypeError", TYPE_ERROR)
+# The import machinery's own refusal when it cannot allocate a module's
+# import lock, before the module's initialisation runs.
+NO_IMPORT_LOCK = ("RuntimeError", "can't allocate lock")
+LAST_INDEX = 100_000  # no path comes near; a sweep that does has lost its end
+
+
+class Text(str):
+    pass
+
+
+class ComputedThis:
+    """A wrapper whose `this` is made afresh, allocating, at each read."""
+
+    def __init__(self, address):
+        self.address = address
+
+    @property
+    def this(self):
+        return pointer_text(self.address)
+
+
+# Argument kinds made from a record's address, and whether a failed allocation
+# may end as the TypeError: every Exception raised while `this` is read, and a
+# text that cannot be encoded, become that refusal.
+KINDS = {
+    "pointer text": (pointer_text, False),
+    "str subclass": (lambda a: Text(pointer_text(a)), False),
+    "this wrapper": (lambda a: Wrapper(pointer_text(a)), False),
+    "computed this": (ComputedThis, True),
+}
+LAYOUTS = {
+    "grey": {"channels": 1},
+    "RGB": {"channels": 3, "order": b"RGB"},
+    "BGRA": {"channels": 4, "order": b"BGRA"},
+}
+RECORDS = []  # kept alive for the children forked from this process
+
+
+def record(**fields):
+    RECORDS.append(Record(4, 3, **fields))
+    return RECORDS[-1]
+
+
+# label: argument, what it gives with memory to spare ("Surface", "None" or
+# the refusal), the same argument for a record that gives None (its
+# allocations are those of the call up to pygame's constructor), and whether
+# the TypeError may stand for a failed allocation.
+CALLS = {
+    "None": (None, "None", None, False),
+    '"NULL"': ("NULL", "None", None, False),
+    "wrong tag": (pointer_text(record().address, "_p_Other"), REFUSED, None, False),
+    "non-ASCII text": ("_" + "é" * (DIGITS // 2) + TAG, "None", None, True),
+}
+for _layout, _fields in LAYOUTS.items():
+    _shown, _refused = record(**_fields), record(depth=16, **_fields)
+    for _kind, (_make, _lenient) in KINDS.items():
+        CALLS[f"{_kind}, {_layout}"] = (
+            _make(_shown.address),
+            "Surface",
+            _make(_refused.address),
+            _lenient,
+        )
+SHOWN = record(channels=3, order=b"RGB")  # what a module imported under failure must show
+
+
+def describe(value):
+    if isinstance(value, BaseException):
+        return type(value).__name__, str(value)
+    if type(value).__name__ == "Surface":
+        return (
+            "Surface",
+            value.get_size(),
+            value.get_bitsize(),
+            value.get_masks(),
+            value._pixels_address,
+        )
+    return "module" if type(value).__name__ == "module" else repr(value)
+
+
+def failing(index, function, argument):
+    """function(argument) with allocation `index` (0: its first) failing, as
+    a result or an exception, and whether that allocation came after the
+    call: the bytearray made right after it then took the failure. The
+    function is called from this frame itself: CPython 3.11 drops a pending
+    exception when it cannot allocate the frame object of a caller while a
+    callee's frame with a traceback is popped, a fault of its own."""
+    import _testcapi
+
+    _testcapi.set_nomemory(index, index + 1)
+    try:
+        value = function(argument)
+    except BaseException as error:  # noqa: BLE001 - the error is the outcome
+        value = error
+    try:
+        bytearray(64)
+        past_end = False
+    except MemoryError:
+        past_end = True
+    _testcapi.remove_mem_hooks()
+    return value, past_end
+
+
+def call(argument, index):
+    """(outcome, past the end, the same call's outcome once memory is back)."""
+    import Quorvelc
+
+    convert = Quorvelc.RImage_asSDLSurface
+    value, past_end = failing(index, convert, argument)
+    try:
+        again = convert(argument)
+    except Exception as error:  # noqa: BLE001 - the error is the outcome
+        again = error
+    return describe(value), past_end, describe(again)
+
+
+def import_module(index):
+    """(outcome, past the end, what the module, imported again if it failed,
+    gives for a record once memory is back)."""
+    assert "Quorvelc" not in sys.modules, "the import is swept in a process without Quorvelc"
+    value, past_end = failing(index, __import__, "Quorvelc")
+    try:
+        shown = __import__("Quorvelc").RImage_asSDLSurface(SHOWN.text)
+    except Exception as error:  # noqa: BLE001 - the error is the outcome
+        shown = error
+    return describe(value), past_end, describe(shown)
+
+
+def in_child(work, *arguments):
+    """work(*arguments) in a forked child: what it gave, or ("signal", n)."""
+    read_end, write_end = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        os.close(read_end)
+        faulthandler.disable()  # crashes are reported by the parent, one line each
+        signal.alarm(30)  # a hang ends as SIGALRM
+        try:
+            report = work(*arguments)
+        except BaseException as error:  # noqa: BLE001 - the harness failed, reported
+            report = "harness", f"{type(error).__name__}: {error}"
+        os.write(write_end, repr(report).encode())
+        os._exit(0)
+    os.close(write_end)
+    with os.fdopen(read_end, "rb") as pipe:
+        report = pipe.read()
+    status = os.waitpid(pid, 0)[1]
+    if os.WIFSIGNALED(status):
+        return "signal", os.WTERMSIG(status)
+    return ast.literal_eval(report.decode()) if report else ("no report", os.WEXITSTATUS(status))
+
+
+def sweep(work, argument):
+    """The reports of each allocation index in order, up to the first whose
+    failure fell after the work, and that last report: the work's outcome
+    with memory to spare."""
+    reports = []
+    for index in range(LAST_INDEX):
+        report = in_child(work, *[argument] * (work is call), index)
+        if report[0] in ("harness", "no report"):
+            pytest.fail(f"index {index}: {report}")
+        if report[0] != "signal" and report[1]:
+            return reports, report
+        reports.append(report)
+    pytest.fail(f"still allocating after {LAST_INDEX} indices")
+
+
+def misfits(reports, allowed, after, excused=()):
+    """The indices whose report is a crash (other than an excused one), an
+    outcome not allowed, or a later outcome other than `after`."""
+    return [
+        (index, report)
+        for index, report in enumerate(reports)
+        if (
+            index not in excused
+            if report[0] == "signal"
+            else report[0] not in allowed or report[2] != after
+        )
+    ]
+
+
+@pytest.mark.parametrize("path", ["import"] + list(CALLS))
+def test_every_allocation_failing(path):
+    excused = ()
+    if path == "import":
+        reports, (outcome, _, after) = sweep(import_module, None)
+        assert (outcome, after[0]) == ("module", "Surface")
+        allowed = {"module", MEMORY_ERROR, NO_IMPORT_LOCK}
+    else:
+        argument, expected, refused, lenient = CALLS[path]
+        reports, (outcome, _, after) = sweep(call, argument)
+        assert (outcome[0] if expected == "Surface" else outcome) == expected
+        allowed = {outcome, MEMORY_ERROR, *[REFUSED] * lenient}
+        if refused is not None:
+            # pygame crashes when its constructor cannot allocate the Surface
+            # object, its first allocation (its own image.frombuffer crashes
+            # the same way). A record that gives None takes the call through
+            # the same allocations up to the point where a Surface would be
+            # made, and then none: the first index past them, and only that
+            # one, is pygame's allocation, and a crash there is pygame's.
+            refusals, (refused_outcome, _, _) = sweep(call, refused)
+            assert refused_outcome == "None"
+            assert not misfits(refusals, {"None", MEMORY_ERROR, *[REFUSED] * lenient}, "None")
+            assert [r[0] for r in reports[: len(refusals)]] == [r[0] for r in refusals]
+            excused = (len(refusals),)
+    crashes = [i for i, report in enumerate(reports) if report[0] == "signal"]
+    print(
+        f"{path}: {len(reports)} allocations; outcomes "
+        f"{dict(collections.Counter(str(r[0]) for r in reports if r[0] != 'signal'))}; "
+        f"crashes at {crashes}; pygame's own allocation at {list(excused)}"
+    )
+    assert not misfits(reports, allowed, after, excused)
