@@ -36,11 +36,11 @@ const pygame_api_source pygame_api_sources[] = {
 
 static_assert(PYGAME_SURFACE_NEW_SLOT == 41, "pygame's surface constructor is slot 41");
 
-// Copies `count` entries of the module's C-API capsule into the slot table.
+// Copies `count` entries of the module's C-API capsule to `slots`.
 // A missing or foreign entry copies nothing and raises nothing; a lookup that
 // failed (memory ran out) gives -1 with its error set, copying nothing.
 // `module` is borrowed.
-int copy_capsule_entries(PyObject *module, int first_slot, int count) {
+int copy_capsule_entries(PyObject *module, void **slots, int count) {
     if (!PyModule_Check(module))
         return 0;
     // The lookup must tell "absent" from "failed": the plain string lookup
@@ -60,7 +60,7 @@ int copy_capsule_entries(PyObject *module, int first_slot, int count) {
         return 0;
     }
     for (int i = 0; i < count; ++i)
-        pygame_api_slots[first_slot + i] = entries[i];
+        slots[i] = entries[i];
     return 0;
 }
 
@@ -78,7 +78,7 @@ int import_pygame_api(const char *module_name, int first_slot, int count) {
     PyObject *module = PyImport_ImportModule(module_name);
     if (!module)
         return -1;
-    int status = copy_capsule_entries(module, first_slot, count);
+    int status = copy_capsule_entries(module, pygame_api_slots + first_slot, count);
     Py_DECREF(module);
     return status;
 }
