@@ -20,6 +20,7 @@ buffer, and ties what owns the pixels to the Surface it returns:
 from __future__ import annotations
 
 import ctypes
+import struct
 import sys
 import threading
 import weakref
@@ -96,10 +97,26 @@ def pointer_text(record: RImage | int) -> str:
     return "_" + address.to_bytes(_POINTER_SIZE, sys.byteorder).hex() + _TAG
 
 
-def _thread_record() -> Tuple[RImage, str]:
-    """This thread's record and its pointer text, made on first use."""
-    record = RImage(depth=8)
-    _local.slot = slot = (record, pointer_text(record))
+def _packer() -> struct.Struct:
+    """Packs the fields that Quorvelc reads (channels, depth, channel order,
+    width, height, pixels, row stride) at their offsets in RImage, in one call."""
+    layout, at = "@", 0
+    for name, code in (("channels", "i"), ("depth", "i"), ("channel_order", "4s"), ("width", "i"),
+                       ("height", "i"), ("pixels", "P"), ("row_stride", "i")):
+        field = getattr(RImage, name)
+        layout += f"{field.offset - at}x{code}"
+        at = field.offset + field.size
+    return struct.Struct(layout)
+
+
+_pack = _packer().pack_into
+
+
+def _thread_record() -> Tuple[memoryview, str]:
+    """This thread's record, as the bytes to pack into, and its pointer text;
+    made on first use."""
+    record = RImage()
+    _local.slot = slot = (memoryview(record).cast("B"), pointer_text(record))
     return slot
 
 
@@ -124,12 +141,7 @@ def frombuffer(buffer: object, size: Optional[Tuple[int, int]] = None, format: s
         record, text = _local.slot
     except AttributeError:
         record, text = _thread_record()
-    record.channels = bpp
-    record.channel_order = order
-    record.width = width
-    record.height = height
-    record.pixels = address
-    record.row_stride = stride
+    _pack(record, 0, bpp, 8, order, width, height, address, stride)
     surface = RImage_asSDLSurface(text)
     if surface is None:
         raise ValueError(f"SDL made no {width}x{height} {format} Surface over this buffer")
@@ -280,19 +292,21 @@ def _from_interface(buffer: Any, interface: Any, size: Any, format: str, pitch: 
 def _shaped(shape: Any, strides: Any, itemsize: int, size: Any, format: str, pitch: Any,
             bpp: int) -> Tuple[int, int, int]:
     """Width, height and row stride of a buffer shaped (height, width[, channels])."""
-    if len(shape) not in (2, 3):
-        raise ValueError(f"an array of {len(shape)} dimensions: frombuffer takes 2 or 3 "
-                         "(height, width[, channels]) or a flat buffer")
-    height, width = shape[0], shape[1]
-    channels = shape[2] if len(shape) == 3 else 1
-    if len(shape) == 2 and format != "L":
-        raise ValueError(f"a 2-D array has one channel: its format is 'L', not {format!r}")
-    if channels != bpp:
-        raise ValueError(f"the array has {channels} channels; format {format!r} has {bpp}")
     if itemsize != 1:
         raise ValueError(f"items must be single bytes, not {itemsize}")
-    if channels > 1 and strides[2] != 1:
-        raise ValueError(f"channels must be packed: channel stride {strides[2]}, not 1")
+    if len(shape) == 3:
+        height, width, channels = shape
+        if channels != bpp:
+            raise ValueError(f"the array has {channels} channels; format {format!r} has {bpp}")
+        if channels > 1 and strides[2] != 1:
+            raise ValueError(f"channels must be packed: channel stride {strides[2]}, not 1")
+    elif len(shape) == 2:
+        if format != "L":
+            raise ValueError(f"a 2-D array has one channel: its format is 'L', not {format!r}")
+        height, width = shape
+    else:
+        raise ValueError(f"an array of {len(shape)} dimensions: frombuffer takes 2 or 3 "
+                         "(height, width[, channels]) or a flat buffer")
     if width > 1 and strides[1] != bpp:
         raise ValueError(f"pixels in a row must be packed: pixel stride {strides[1]}, not {bpp}")
     stride = strides[0] if height > 1 else width * bpp  # one row: its stride is never used
@@ -316,6 +330,9 @@ def _size(size: Any) -> Tuple[int, int]:
 
 def _check(width: int, height: int, bpp: int, row: int, stride: int) -> None:
     """The layouts that `RImage_asSDLSurface` cannot show, each raised with its rule."""
+    if (0 < width < _SIDE_LIMIT and 0 < height < _SIDE_LIMIT and row <= stride <= _INT_MAX
+            and (height - 1) * stride + row <= _INT_MAX and (bpp != 4 or not stride % 4)):
+        return
     if width <= 0 or height <= 0:
         raise ValueError(f"a {width}x{height} image is empty: width and height must be above 0")
     if width >= _SIDE_LIMIT or height >= _SIDE_LIMIT:
