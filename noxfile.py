@@ -122,7 +122,7 @@ def valgrind(session):
 
 @nox.session(python=PYTHONS[0])
 def demo(session):
-    """examples/demo.py with pygame: still (build/demo.png), then live for 60 frames."""
+    """examples/demo.py with pygame: still, then live for 60 frames (build/demo/*.png)."""
     session.install(".[pygame]")
     out = BUILD / "demo"
     shutil.rmtree(out, ignore_errors=True)
