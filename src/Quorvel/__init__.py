@@ -197,10 +197,12 @@ def _layout(buffer: Any, size: Any, format: Any, pitch: Any) -> _Layout:
         width, height, stride = _shaped(view.shape or (), view.strides or (), view.itemsize,
                                         size, format, pitch, bpp)
         if not view.c_contiguous:
-            # Rows apart: only the array itself knows where they start. The
-            # view holds the buffer's export.
-            address = _array_address(buffer, bpp)
-            return view, address, width, height, bpp, order, stride
+            if not hasattr(type(buffer), "__array_interface__"):
+                raise ValueError("buffer is not C-contiguous and has no __array_interface__ "
+                                 "to say that its rows may lie apart")
+            # Rows apart: the first row alone is contiguous, and it starts
+            # at the first pixel.
+            view = view[:1]
     elif not view.c_contiguous:
         raise ValueError("buffer is not C-contiguous (only an array with "
                          "__array_interface__ may have rows apart)")
@@ -224,46 +226,6 @@ def _layout(buffer: Any, size: Any, format: Any, pitch: Any) -> _Layout:
     return first, address, width, height, bpp, order, stride
 
 
-class _ArrayStruct(ctypes.Structure):
-    """The head of the C-level array interface that `__array_struct__` gives
-    in a capsule: the quick way to a strided array's data address."""
-
-    _fields_ = [("two", ctypes.c_int), ("nd", ctypes.c_int), ("typekind", ctypes.c_char),
-                ("itemsize", ctypes.c_int), ("flags", ctypes.c_int), ("shape", ctypes.c_void_p),
-                ("strides", ctypes.c_void_p), ("data", ctypes.c_void_p)]
-
-
-# A function object of our own: setting the result type on the shared
-# `ctypes.pythonapi` entry would change it for every other user.
-_capsule_pointer = ctypes.PYFUNCTYPE(ctypes.c_void_p, ctypes.py_object, ctypes.c_char_p)(
-    ("PyCapsule_GetPointer", ctypes.pythonapi))
-
-
-def _array_address(buffer: Any, bpp: int) -> int:
-    """The data address of a strided array, from its `__array_struct__` or
-    else its `__array_interface__`."""
-    try:
-        capsule = buffer.__array_struct__
-        head = _ArrayStruct.from_address(_capsule_pointer(capsule, None))
-        address: Optional[int] = head.data if head.two == 2 else None
-    except Exception:  # no such attribute, or not the capsule it should be
-        address = None
-    if address is None:
-        interface = getattr(buffer, "__array_interface__", None)
-        if interface is None:
-            raise ValueError("buffer is not C-contiguous and has no __array_interface__ "
-                             "to say where its rows lie")
-        data = interface.get("data")
-        if not isinstance(data, tuple):
-            raise ValueError("the array's __array_interface__ gives no data address")
-        address = data[0]
-    if not address:
-        raise ValueError("the array's data address is null")
-    if bpp == 4 and address % 4:
-        raise ValueError(f"4-channel pixels must start at a multiple of 4; {address:#x} is not")
-    return address
-
-
 def _from_interface(buffer: Any, interface: Any, size: Any, format: str, pitch: Any,
                     bpp: int, order: bytes) -> _Layout:
     """The layout of an array that speaks `__array_interface__` and exports
@@ -274,19 +236,21 @@ def _from_interface(buffer: Any, interface: Any, size: Any, format: str, pitch: 
         strides = tuple(itemsize * _product(shape[i + 1:]) for i in range(len(shape)))
     width, height, stride = _shaped(shape, strides, itemsize, size, format, pitch, bpp)
     data = interface.get("data")
-    if isinstance(data, tuple):
+    if isinstance(data, tuple):  # (address, read-only)
         if data[1]:
             raise TypeError(f"{type(buffer).__name__} is read-only: a Surface writes into its pixels")
-        return buffer, _array_address(buffer, bpp), width, height, bpp, order, stride
-    # The pixels are those of a buffer object, or of the array's own.
-    view = memoryview(buffer if data is None else data)
-    if view.readonly:
-        raise TypeError(f"{type(buffer).__name__} is read-only: a Surface writes into its pixels")
-    first = ctypes.c_char.from_buffer(view)
-    address = ctypes.addressof(first) + interface.get("offset", 0)
+        keep, address = buffer, data[0]
+    else:  # the pixels are those of a buffer object, or of the array's own
+        view = memoryview(buffer if data is None else data)
+        if view.readonly:
+            raise TypeError(f"{type(buffer).__name__} is read-only: a Surface writes into its pixels")
+        first = ctypes.c_char.from_buffer(view)
+        keep, address = (buffer, first), ctypes.addressof(first) + interface.get("offset", 0)
+    if not address:
+        raise ValueError("the array's data address is null")
     if bpp == 4 and address % 4:
         raise ValueError(f"4-channel pixels must start at a multiple of 4; {address:#x} is not")
-    return (buffer, first), address, width, height, bpp, order, stride
+    return keep, address, width, height, bpp, order, stride
 
 
 def _shaped(shape: Any, strides: Any, itemsize: int, size: Any, format: str, pitch: Any,
