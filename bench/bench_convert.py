@@ -208,9 +208,10 @@ def report(cycled, cycles, alone, sizes):
     for label in (q, q + " region"):
         verdict(f"{label}, {large[0]}x{large[1]} / {small[0]}x{small[1]}", [
             ((n, large, label), (n, small, label), n) for n in FORMATS], 1.10)
-    for s, least in (((640, 480), 8), ((1920, 1080), 50)):
-        verdict(f"contiguous+frombuffer / Quorvel region, {s[0]}x{s[1]}", [
-            ((n, s, "contiguous+frombuffer"), (n, s, q + " region"), n) for n in FORMATS], least,
+    for (s, least), (kind, names) in itertools.product((((640, 480), 8), ((1920, 1080), 50)), (
+            ("colour", colour), ("grey", ["grey"]))):   # a grey copy moves a third of the bytes
+        verdict(f"contiguous+frombuffer / Quorvel region, {kind}, {s[0]}x{s[1]}", [
+            ((n, s, "contiguous+frombuffer"), (n, s, q + " region"), n) for n in names], least,
             least=True)
     verdict("frombuffer+pal / Quorvel, grey", [
         (("grey", s, "frombuffer+pal"), ("grey", s, q), f"{s[0]}x{s[1]}") for s in sizes], 3, least=True)
