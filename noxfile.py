@@ -22,8 +22,9 @@ PYTHONS = ["3.11", "3.9", "3.13"]
 # The other interpreters here that the stable-ABI wheel built on the first serves.
 STABLE_ABI_PYTHONS = ["3.10", "3.12", "3.13"]
 HEADLESS = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy", "PYGAME_HIDE_SUPPORT_PROMPT": "1"}
-# The tests' record module, shared with the benchmark and the valgrind workload.
-WITH_RECORDS = {**HEADLESS, "PYTHONPATH": str(ROOT / "tests" / "python")}
+# The tests' record module, shared with the benchmark and the valgrind workload,
+# and the pure-Python Quorvel whose record it uses (a build tree installs none).
+WITH_RECORDS = {**HEADLESS, "PYTHONPATH": os.pathsep.join(str(ROOT / p) for p in ("tests/python", "src"))}
 
 
 nox.options.sessions = ["native", "tests"]
