@@ -27,9 +27,11 @@ def RImage_asSDLSurface(image: str | SupportsThis | None, /) -> pygame.Surface |
 
     Returns None for no record (None, "NULL", a text of address 0) and for a
     record whose pixel layout cannot be shown: a depth other than 8 bits, a
-    channel count other than 1, 3 or 4, a negative size, a row stride shorter
-    than a row, null pixels, a 4-channel record whose pixel address or row
-    stride is not a multiple of 4, or SDL refusing the surface.
+    channel count other than 1, 3 or 4, a width or height of 0 or less, or of
+    2**30 - 1 or more, a row stride shorter than a row, a last row that ends
+    more than INT_MAX bytes after the first pixel, null pixels, a 4-channel
+    record whose pixel address or row stride is not a multiple of 4, or SDL
+    refusing the surface.
 
     Raises TypeError("Type error. Expected _p_RImage") when `image` names no
     RImage (another type, another tag, no `this` attribute); TypeError for any

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Times RImage_asSDLSurface against pygame's own ways of making a Surface, with
 pyperf (the method in full: docs/benchmark.md). The zero-copy ways (WAYS: text,
-`this`, frombuffer) at every format and size are one benchmark timed slot after
+`this`, frombuffer, and Quorvel.frombuffer over a whole numpy array and over a
+region of a larger one) at every format and size are one benchmark timed slot after
 slot, cycle after cycle, so a ratio is the median of within-cycle ratios and a
 change of load cancels; each copying way is a benchmark per cell. Times are CPU
 time of the process; targets are reported only.
@@ -25,6 +26,7 @@ import numpy  # the benchmark's own dependency, not the module's
 import pygame
 import pyperf
 
+import Quorvel
 import Quorvelc
 from formats import FORMATS, GREY_RAMP, Wrapper, record
 
@@ -32,9 +34,18 @@ QUICK = "--quick" in sys.argv
 SIZES, QUICK_SIZES = "1x1,64x64,640x480,1920x1080,4096x4096", "64x64,4096x4096"
 WAYS = {"Quorvelc text": "conv(text)", "Quorvelc this": "conv(wrapper)",
         "frombuffer": "frombuffer(view, size, fmt)",
+        "Quorvel": "quorvel(whole, None, qfmt)", "Quorvel region": "quorvel(region, None, qfmt)",
         "frombuffer+pal": "frombuffer(view, size, fmt).set_palette(ramp)",
-        "frombytes": "frombytes(data, size, fmt)", "make_surface": "make_surface(array)"}
-LABELS = list(WAYS)
+        "frombytes": "frombytes(data, size, fmt)", "make_surface": "make_surface(array)",
+        "contiguous+frombuffer": "frombuffer(ascontiguousarray(region), size, fmt)"}
+LABELS, CYCLED = list(WAYS), 5  # the first CYCLED ways copy nothing
+MARGIN = 8  # pixels around a region in its frame
+# name, first way, second way: the ratios of the table, for the rows that have both
+RATIOS = [("text / frombuffer", "Quorvelc text", "frombuffer"),
+          ("this / frombuffer", "Quorvelc this", "frombuffer"),
+          ("Quorvel / frombuffer", "Quorvel", "frombuffer"),
+          ("contiguous+frombuffer / Quorvel region", "contiguous+frombuffer", "Quorvel region"),
+          ("frombuffer+pal / Quorvel", "frombuffer+pal", "Quorvel")]
 # Called with formats this pygame may lack: takes() asks it which it has.
 FROMBYTES: Callable[..., pygame.Surface] = (getattr(pygame.image, "frombytes", None)
                                             or pygame.image.fromstring)
@@ -45,30 +56,40 @@ Key = tuple[str, Size, str]  # format, size, way
 
 
 @functools.cache
-def cell(name: str, size: Size) -> tuple[Any, memoryview, str, numpy.ndarray]:
-    """A record, a byte view of its pixels, their pygame format and a (w, h, channels)
-    array over them. Exits unless Quorvelc's Surfaces of the record are alike
-    frombuffer's, lest an early way out be timed."""
+def cell(name: str, size: Size) -> tuple[Any, memoryview, str, numpy.ndarray, Any, Any, str]:
+    """A record, a byte view of its pixels, their pygame format, a (w, h, channels)
+    array over them, a (h, w[, channels]) array over them and a region of that
+    size in a larger frame. Exits unless Quorvelc's and Quorvel's Surfaces are
+    alike frombuffer's, lest an early way out be timed."""
     rec = record(name, size)
     view, fmt = memoryview(rec.memory).cast("B"), FORMATS[name][2]
     ref = pygame.image.frombuffer(view, size, fmt)
-    for argument in (rec.text, Wrapper(rec.text)):
-        got = Quorvelc.RImage_asSDLSurface(argument)
+    whole = numpy.frombuffer(view, numpy.uint8).reshape(size[1], size[0], -1)
+    frame = numpy.zeros((size[1] + 2 * MARGIN, size[0] + 2 * MARGIN, whole.shape[2]), numpy.uint8)
+    region = frame[MARGIN:-MARGIN, MARGIN:-MARGIN]
+    if name == "grey":  # grey as vision libraries hold it: 2-D
+        whole, region = whole[:, :, 0], region[:, :, 0]
+    qfmt = "L" if name == "grey" else name
+    for argument in (rec.text, Wrapper(rec.text), whole, region):
+        got = (Quorvelc.RImage_asSDLSurface(argument) if argument is not whole
+               and argument is not region else Quorvel.frombuffer(argument, None, qfmt))
         if (got is None or (got.get_size(), got.get_bitsize(), got.get_masks())
                 != (size, ref.get_bitsize(), ref.get_masks())
                 or name == "grey" and tuple(got.get_palette_at(200))[:3] != (200, 200, 200)):
             sys.exit(f"RImage_asSDLSurface gave {got!r} for {name} {size}, frombuffer {ref!r}")
     pixels = numpy.frombuffer(view, numpy.uint8).reshape(size[1], size[0], -1).transpose(1, 0, 2)
-    return rec, view, fmt, pixels
+    return rec, view, fmt, pixels, whole, region, qfmt
 
 
 @functools.cache
 def timer(name: str, size: Size, label: str) -> timeit.Timer:
     """A timeit.Timer of one way on one cell (a copy for frombytes is made here, untimed)."""
-    rec, view, fmt, pixels = cell(name, size)
+    rec, view, fmt, pixels, whole, region, qfmt = cell(name, size)
     return timeit.Timer(WAYS[label], timer=time.process_time, globals=dict(
         conv=Quorvelc.RImage_asSDLSurface, text=rec.text, wrapper=Wrapper(rec.text),
         frombuffer=pygame.image.frombuffer, view=view, size=size, fmt=fmt, ramp=GREY_RAMP,
+        quorvel=Quorvel.frombuffer, whole=whole, region=region, qfmt=qfmt,
+        ascontiguousarray=numpy.ascontiguousarray,
         frombytes=FROMBYTES, data=bytes(view) if label == "frombytes" else None,
         make_surface=pygame.surfarray.make_surface,   # (w, h[, 3]) red first, no alpha
         array={"grey": pixels[:, :, 0], "RGB": pixels}.get(name, pixels[:, :, 2::-1])))
@@ -96,7 +117,7 @@ def main() -> None:
     args.sizes = args.sizes or (QUICK_SIZES if QUICK else SIZES)
     args.cycles = args.cycles or (3 if QUICK else 10)
     sizes = [(int(w), int(h)) for w, h in (s.split("x") for s in args.sizes.split(","))]
-    slots = [(name, size, label) for name in FORMATS for size in sizes for label in LABELS[:3]]
+    slots = [(name, size, label) for name in FORMATS for size in sizes for label in LABELS[:CYCLED]]
 
     def slot(i: int) -> Key:   # the slot that call i of a worker times
         k = i % len(slots)
@@ -111,7 +132,7 @@ def main() -> None:
     alone = {(name, size, label): runner.bench_time_func(
         f"{name} {size[0]}x{size[1]} {label}", lambda loops, key=(name, size, label):
         timer(*key).timeit(loops)) for name in FORMATS for size in sizes
-        for label in LABELS[3:] if takes(name, label)}
+        for label in LABELS[CYCLED:] if takes(name, label)}
     if not args.worker:
         cycles: dict[tuple[int, int], dict[Key, float]] = {}
         for r, run in enumerate(cycled.get_runs()):
@@ -147,13 +168,13 @@ def report(cycled: Any, cycles: list[dict[Key, float]], alone: dict[Key, Any],
           f"SDL {sdl}; numpy {numpy.__version__}; pyperf {pyperf.__version__}  \n"
           f"Quorvelc from {Quorvelc.__file__}; {len(cycles)} cycles in "
           f"{sum(1 for run in cycled.get_runs() if run.values)} workers\n")
-    print("| format | size | " + " | ".join(LABELS) + " | text / frombuffer | this / frombuffer |\n"
-          "|---|---|" + "---:|" * (len(LABELS) + 2))
+    print("| format | size | " + " | ".join(LABELS + [r[0] for r in RATIOS]) + " |\n"
+          "|---|---|" + "---:|" * (len(LABELS) + len(RATIOS)))
     for name in FORMATS:
         for s in sizes:
-            fb = (name, s, "frombuffer")
             print(f"| {name} | {s[0]}x{s[1]} | " + " | ".join(shown((name, s, w)) for w in LABELS)
-                  + "".join(f" | {ratio((name, s, w), fb):.2f}" for w in LABELS[:2]) + " |")
+                  + "".join(f" | {ratio((name, s, a), (name, s, b)):.2f}" if (name, s, a) in samples
+                            and (name, s, b) in samples else " | -" for _, a, b in RATIOS) + " |")
 
     small, large = (64, 64) if (64, 64) in sizes else sizes[0], sizes[-1]
     print(f"\nTime at {large[0]}x{large[1]} / time at {small[0]}x{small[1]}:\n\n| format | "
@@ -163,20 +184,26 @@ def report(cycled: Any, cycles: list[dict[Key, float]], alone: dict[Key, Any],
                                           if (name, small, label) in samples else "-"
                                           for label in LABELS) + " |")
     print()
-    for label in LABELS[:3]:
+    for label in LABELS[:CYCLED]:
         print(f"Grey / RGB, {label}: " + ", ".join(
             f"{s[0]}x{s[1]} {ratio(('grey', s, label), ('RGB', s, label)):.2f}" for s in sizes))
 
     print("\n## Targets (reported, not enforced)\n")
 
-    def verdict(what: str, pairs: list[tuple[Key, Key, str]], limit: float,
-                within: bool = False) -> None:
-        def far(r: float) -> float:  # how far from 1, when either way counts
-            return max(r, 1 / r) if within else r
+    def verdict(what: str, pairs: list[tuple[Key, Key, str]], limit: float, within: bool = False,
+                least: bool = False) -> None:  # pairs: (a, b, where)
+        def far(r: float) -> float:  # how far from the target's side; both sides when within
+            return max(r, 1 / r) if within else -r if least else r
 
+        pairs = [p for p in pairs if p[0] in samples and p[1] in samples]
+        if not pairs:
+            print(f"- {what}: not measured in this run")
+            return
         r, where = max(((ratio(a, b), where) for a, b, where in pairs), key=lambda p: far(p[0]))
-        print(f"- {what}, worst ({where}): {r:.2f} (target {'within' if within else '<='} "
-              f"{limit}): {'met' if far(r) <= limit else 'NOT met'}")
+        sense, met = ("within", far(r) <= limit) if within else (">=", r >= limit) if least else (
+            "<=", r <= limit)
+        print(f"- {what}, worst ({where}): {r:.2f} (target {sense} {limit}): "
+              f"{'met' if met else 'NOT met'}")
 
     for label, (grey, colour) in TARGET_RATIO.items():
         for kind, names, limit in (("grey", ["grey"], grey), ("colour", list(FORMATS)[1:], colour)):
@@ -187,6 +214,20 @@ def report(cycled: Any, cycles: list[dict[Key, float]], alone: dict[Key, Any],
                                          for s in sizes], TARGET_GREY)
         verdict(f"{label}, {large[0]}x{large[1]} / {small[0]}x{small[1]}", [
             ((n, large, label), (n, small, label), n) for n in FORMATS], TARGET_SCALING, True)
+    q, colours = "Quorvel", list(FORMATS)[1:]
+    for label in (q, q + " region"):
+        verdict(f"{label}, {large[0]}x{large[1]} / {small[0]}x{small[1]}", [
+            ((n, large, label), (n, small, label), n) for n in FORMATS], 1.10)
+    for (s, least), (kind, names) in itertools.product(
+            [((640, 480), 8), ((1920, 1080), 50)],
+            [("colour", colours), ("grey", ["grey"])]):  # a grey copy moves a third of the bytes
+        verdict(f"contiguous+frombuffer / Quorvel region, {kind}, {s[0]}x{s[1]}", [
+            ((n, s, "contiguous+frombuffer"), (n, s, q + " region"), n) for n in names], least,
+            least=True)
+    verdict("frombuffer+pal / Quorvel, grey", [
+        (("grey", s, "frombuffer+pal"), ("grey", s, q), f"{s[0]}x{s[1]}") for s in sizes], 3, least=True)
+    verdict("Quorvel / frombuffer, whole colour array", [
+        ((n, s, q), (n, s, "frombuffer"), f"{n} {s[0]}x{s[1]}") for n in colours for s in sizes], 8)
     print("\nThe ways, and \"-\" (no such call in this pygame): docs/benchmark.md.")
 
 

@@ -1,7 +1,7 @@
 """Draw with pygame straight into RImage records, then save the result as a PNG.
 
-The demo owns RImage records built with ctypes over pixel buffers it allocates
-itself. Quorvelc.RImage_asSDLSurface turns each record into a pygame Surface
+The demo owns RImage records (Quorvel.RImage, a ctypes structure) over pixel
+buffers it allocates itself. Quorvelc.RImage_asSDLSurface turns each record into a pygame Surface
 that shows the record's own memory.
 
 Still mode (the default) uses four records (grey, RGB, BGR and BGRA). It
@@ -47,42 +47,12 @@ os.environ.setdefault("PYGAME_HIDE_SUPPORT_PROMPT", "1")
 import pygame  # after the variable above, which hides pygame's banner
 
 import Quorvelc
+from Quorvel import RImage, pointer_text  # the record's one declaration
 
 POINTER_SIZE = ctypes.sizeof(ctypes.c_void_p)
 
 RGBA = tuple[int, int, int, int]
 Point = tuple[int, int]
-
-
-class RImage(ctypes.Structure):
-    """The image record, as Quorvelc reads it. Fields named `unread_*` are not read."""
-
-    _fields_ = [
-        ("unread_0", ctypes.c_int * 2), ("channels", ctypes.c_int),
-        ("unread_1", ctypes.c_int), ("depth", ctypes.c_int),
-        ("unread_2", ctypes.c_char * 4), ("channel_order", ctypes.c_char * 4),
-        ("unread_3", ctypes.c_int * 3), ("width", ctypes.c_int), ("height", ctypes.c_int),
-        ("unread_4", ctypes.c_void_p * 4), ("unread_5", ctypes.c_int),
-        # A `char *` in C; c_void_p reads back as a plain integer address.
-        ("pixels", ctypes.c_void_p), ("row_stride", ctypes.c_int),
-    ]
-
-
-# The layout the module expects: 64-bit offsets, and those of a 32-bit build.
-EXPECTED_OFFSETS = {
-    8: {"channels": 8, "depth": 16, "channel_order": 24, "width": 40,
-        "height": 44, "pixels": 88, "row_stride": 96},
-    4: {"channels": 8, "depth": 16, "channel_order": 24, "width": 40,
-        "height": 44, "pixels": 68, "row_stride": 72},
-}
-for _name, _offset in EXPECTED_OFFSETS[POINTER_SIZE].items():
-    assert getattr(RImage, _name).offset == _offset, (_name, _offset)
-
-
-def pointer_text(address: int) -> str:
-    """The pointer text of the RImage at `address`: '_', the pointer's bytes in
-    memory order as lower-case hex, then the type tag."""
-    return "_" + address.to_bytes(POINTER_SIZE, sys.byteorder).hex() + "_p_RImage"
 
 
 class OwnedImage:
@@ -116,7 +86,7 @@ class OwnedImage:
         self.record.height = height
         self.record.pixels = self.address
         self.record.row_stride = self.row_stride
-        self.this = pointer_text(ctypes.addressof(self.record))
+        self.this = pointer_text(self.record)
 
     @property
     def width(self) -> int:

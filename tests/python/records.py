@@ -1,35 +1,17 @@
-"""RImage records in memory that the tests own, laid out as Quorvelc reads
-them on the running interpreter's word size (32- or 64-bit), and the pointer
-texts that name them.
+"""RImage records in memory that the tests own, over the record declaration
+of `Quorvel` (checked here against the offsets Quorvelc reads on the running
+interpreter's word size, 32- or 64-bit), and the pointer texts that name them.
 
-Imports nothing but ctypes, so subprocesses that run with a fake pygame can
-use it too.
+Imports ctypes and Quorvel, which imports pygame and Quorvelc: subprocesses
+that run with a fake pygame can use it as long as the fake imports.
 """
 import ctypes
 import sys
 
+from Quorvel import RImage
+
 TAG = "_p_RImage"
 CANARY = 0xAB  # every byte of a new pixel buffer, padding included
-
-
-class RImage(ctypes.Structure):
-    _fields_ = [
-        ("unread_0", ctypes.c_int * 2),
-        ("channels", ctypes.c_int),
-        ("unread_1", ctypes.c_int),
-        ("depth", ctypes.c_int),
-        ("unread_2", ctypes.c_char * 4),
-        ("channel_order", ctypes.c_char * 4),
-        ("unread_3", ctypes.c_int * 3),
-        ("width", ctypes.c_int),
-        ("height", ctypes.c_int),
-        ("unread_4", ctypes.c_void_p * 4),
-        ("unread_5", ctypes.c_int),
-        ("pixels", ctypes.c_void_p),
-        ("row_stride", ctypes.c_int),
-    ]
-
-
 POINTER_SIZE = ctypes.sizeof(ctypes.c_void_p)
 DIGITS = 2 * POINTER_SIZE  # hex digits in a pointer text
 # Offsets where the word sizes differ; the fields before them are shared.

@@ -4,6 +4,7 @@ document, and a test checks that the document and these tables list the same
 rows. The pygame-state rows run in subprocesses, with a fake pygame package
 (or none) and a copy of the built module, so that no real pygame is seen.
 """
+import importlib.util
 import json
 import os
 import re
@@ -252,11 +253,15 @@ print(json.dumps(result))
 
 @pytest.fixture
 def module_copy(tmp_path):
-    """A directory that holds a copy of the built module and nothing else."""
+    """A directory that holds a copy of the built module and of the Quorvel
+    package (whose record the tests' records use), and nothing else."""
     folder = tmp_path / "module"
     folder.mkdir()
     # The bytes only: copy2 goes through CopyFile2 on Windows, which Wine 8 lacks.
     shutil.copyfile(Quorvelc.__file__, folder / Path(Quorvelc.__file__).name)
+    package = Path(importlib.util.find_spec("Quorvel").origin).parent
+    shutil.copytree(package, folder / "Quorvel", copy_function=shutil.copyfile,
+                    ignore=shutil.ignore_patterns("__pycache__"))
     return folder
 
 
