@@ -231,5 +231,5 @@ def chroot_session(name, hosts):
     nox.session(name=name, python=False)(session_function)
 
 
-for _session in dict.fromkeys(h.session for h in chroot_host.HOSTS.values()):
+for _session in dict.fromkeys(h.session for h in chroot_host.HOSTS.values() if h.session != "dist"):
     chroot_session(_session, {n: h for n, h in chroot_host.HOSTS.items() if h.session == _session})
