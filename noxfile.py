@@ -3,6 +3,7 @@ Sessions install the Debian packages they miss (GoogleTest, clang, valgrind,
 debootstrap) with apt-get, so a fresh machine needs only python3 with venv.
 Build trees go under build/<preset>.
 """
+import fcntl
 import hashlib
 import os
 import re
@@ -45,9 +46,13 @@ def need_packages(session, *packages):
     missing = [p for p in packages if subprocess.run(
         ["dpkg-query", "-W", "-f=${Status}", p], capture_output=True, text=True
     ).stdout != "install ok installed"]
-    if missing:
+    if not missing:
+        return
+    # Sessions run side by side take turns: a second apt-get update fails at
+    # once on the first's lock. Other apt-get installs are waited for.
+    with open("/var/lock/quorvelc-apt", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
         session.run("apt-get", "update", "-qq", external=True)
-        # Another apt-get may hold the lock for a while: wait for it.
         session.run("apt-get", "install", "-y", "-qq", "-o", "DPkg::Lock::Timeout=600",
                     "--no-install-recommends", *missing,
                     external=True, env={"DEBIAN_FRONTEND": "noninteractive"})
@@ -175,8 +180,7 @@ def release_file(session, ending):
 
 @nox.session(python=PYTHONS[0])
 def dist(session):
-    """sdist, a wheel built from it, installed and imported; the portable
-    x86-64, i686 and aarch64 wheels, each tested with the suite."""
+    """sdist, a wheel from it imported; portable x86-64, i686 and aarch64 wheels, each tested."""
     need_packages(session, "debootstrap", "qemu-user-static")
     # The chroots are made and set up in the background while the wheels are
     # built and tested here; each host waits for its own chroot's lock.
@@ -224,8 +228,7 @@ def dist(session):
 
 @nox.session(python=PYTHONS[0])
 def cross(session):
-    """Windows x86 and ARM64 wheels (zig; imports and stable ABI checked), src/
-    compiled for Windows' full API and macOS; cibuildwheel's build list."""
+    """Windows x86 and ARM64 wheels (zig) audited; src/ for macOS; cibuildwheel's build list."""
     session.install("ziglang", "cibuildwheel", "pefile", "wheel", "abi3audit", "check-wheel-contents")
     session.run("python", "scripts/wheels.py", "cross", str(BUILD / "cross"))
     session.run("python", "scripts/windows.py", "wheel", str(BUILD / "cross"), "win32", "win_arm64")
@@ -251,9 +254,9 @@ def windows(session):
 
 @nox.session(python=PYTHONS[0])
 def release(session):
-    """The release set in build/release, each file built here unless dist or
-    windows made it from the current sources; fails unless the standard
-    audits pass and the version heads CHANGELOG.md; writes SHA256SUMS."""
+    """sdist and tested wheels in build/release, audited by the standard tools; SHA256SUMS."""
+    # A file dist or windows built from the current sources is kept, any
+    # other built here. The version must head CHANGELOG.md.
     session.install(*WHEEL_TOOLS, "abi3audit", "twine", "check-wheel-contents")
     newest = max(os.stat(f).st_mtime for f in subprocess.run(
         ["git", "ls-files"], capture_output=True, text=True, check=True).stdout.split())
