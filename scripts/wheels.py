@@ -93,18 +93,20 @@ def portable(outdir, arch="x86_64"):
     (wheel,) = (work / "raw").glob("*.whl")
     # repair fails when the wheel needs more than the policy allows. It takes
     # a policy by name only for this machine's architecture; elsewhere it
-    # picks the oldest policy the wheel meets (manylinux1 for i686, whose
-    # glibc 2.5 lies below 2.17), and the wheel is retagged manylinux2014 as
-    # the others are: a wheel that runs on glibc 2.5 runs on 2.17.
+    # picks the oldest policy the wheel meets (manylinux1, glibc 2.5, for
+    # i686), and a wheel older than manylinux2014 is retagged so, as the
+    # others are: what runs on an older glibc runs on 2.17.
     plat = f"manylinux2014_{arch}" if arch == platform.machine() else "auto"
     repaired = work / "repaired"
     run([sys.executable, "-m", "auditwheel", "repair", "--plat", plat, "--wheel-dir", repaired,
          wheel], check=True)
     (found,) = repaired.glob("*.whl")
-    tag = f"manylinux_2_17_{arch}.manylinux2014_{arch}"
-    if f"manylinux2014_{arch}" not in found.name:
-        run([sys.executable, "-m", "wheel", "tags", "--remove", "--platform-tag", tag, found],
-            check=True)
+    glibc = int(re.search(r"manylinux_2_(\d+)_", found.name).group(1))
+    if glibc > 17:
+        sys.exit(f"{found.name}: needs a glibc newer than 2.17")
+    if glibc < 17:
+        run([sys.executable, "-m", "wheel", "tags", "--remove", "--platform-tag",
+             f"manylinux_2_17_{arch}.manylinux2014_{arch}", found], check=True)
         (found,) = repaired.glob("*.whl")
     outdir.mkdir(parents=True, exist_ok=True)
     shutil.copy(found, outdir)
