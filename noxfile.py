@@ -165,16 +165,15 @@ def release_file(session, ending):
     if ending == ".tar.gz":
         session.run("python", "-m", "build", "--sdist", "--outdir", str(RELEASE))
     elif ending == "win_amd64.whl":
-        made = session.run("python", "scripts/windows.py", "wheel", str(BUILD / "windows"),
-                           silent=True).strip().splitlines()[-1]
-        shutil.copy(made, RELEASE)
+        session.run("python", "scripts/windows.py", "wheel", str(BUILD / "windows"))
+        shutil.copy(next((BUILD / "windows" / "wheel").glob(f"*{ending}")), RELEASE)
     else:  # a portable Linux wheel; other architectures need their chroot's pyconfig.h
         arch = ending.split("_", 1)[1][:-4]
         if arch != "x86_64":
             need_packages(session, "debootstrap", "qemu-user-static")
             session.run("python3", "scripts/chroot_host.py", RELEASE_SET[ending][0], "--set-up",
                         external=True)
-        session.run("python", "scripts/wheels.py", "portable", str(RELEASE), arch, silent=True)
+        session.run("python", "scripts/wheels.py", "portable", str(RELEASE), arch)
     (made,) = RELEASE.glob(f"*{ending}")
     return made
 
