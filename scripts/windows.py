@@ -96,7 +96,9 @@ def build_pyd(work, platform):
         objects.append(work / (source.relative_to(ROOT / "src").as_posix().replace("/", "_") + ".o"))
         quiet(*compile_, "-c", "-o", objects[-1], source)
     pyd = work / "Quorvelc.pyd"
-    quiet(zig(), "c++", "-target", target, "-shared", "-s", "-o", pyd, *objects, work / "libpython3.a")
+    # Linked as C: the module needs nothing from libc++, which zig would
+    # otherwise build from its sources for each target first.
+    quiet(zig(), "cc", "-target", target, "-shared", "-s", "-o", pyd, *objects, work / "libpython3.a")
     dlls = [i.dll.decode() for i in pefile.PE(str(pyd)).DIRECTORY_ENTRY_IMPORT]
     print(f"{platform} Quorvelc.pyd imports: " + ", ".join(dlls), file=sys.stderr)
     if not all(ALLOWED_IMPORTS.fullmatch(d) for d in dlls):
