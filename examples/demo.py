@@ -65,8 +65,7 @@ class OwnedImage:
 
     PADDING = 0xA5  # marks the bytes between rows; nothing should touch them
 
-    def __init__(self, width: int, height: int, channels: int, channel_order: bytes,
-                 depth: int = 8) -> None:
+    def __init__(self, width: int, height: int, channels: int, channel_order: bytes, depth: int = 8) -> None:
         self.channels = channels
         # Rows start on 4-byte boundaries, as many image libraries lay them
         # out; for 1 and 3 channels that leaves a few padding bytes per row.
@@ -108,8 +107,9 @@ class OwnedImage:
         data = self.snapshot()
         used = self.width * self.channels
         pad = bytes([self.PADDING]) * (self.row_stride - used)
-        return all(data[row * self.row_stride + used:(row + 1) * self.row_stride] == pad
-                   for row in range(self.height))
+        return all(
+            data[row * self.row_stride + used : (row + 1) * self.row_stride] == pad for row in range(self.height)
+        )
 
 
 # ---------------------------------------------------------------- the pictures
@@ -149,8 +149,7 @@ def bgra_paint(x: int, y: int) -> RGBA:
     return clamp(255 * r), clamp(255 * g), clamp(255 * b), clamp(255 - 200 * y / (H - 1))
 
 
-def star(cx: float, cy: float, outer: float, inner: float,
-         points: int = 5) -> list[tuple[float, float]]:
+def star(cx: float, cy: float, outer: float, inner: float, points: int = 5) -> list[tuple[float, float]]:
     corners = []
     for i in range(points * 2):
         radius = outer if i % 2 == 0 else inner
@@ -179,8 +178,15 @@ def rgb_draw(surface: pygame.Surface) -> Point:
 def bgr_draw(surface: pygame.Surface) -> Point:
     centre = (W // 2, int(H * 0.58))
     pygame.draw.circle(surface, (255, 240, 180), centre, 24)
-    hills = [(0, H), (0, int(H * 0.8)), (W // 4, int(H * 0.72)), (W // 2, int(H * 0.82)),
-             (int(W * 0.78), int(H * 0.7)), (W, int(H * 0.78)), (W, H)]
+    hills = [
+        (0, H),
+        (0, int(H * 0.8)),
+        (W // 4, int(H * 0.72)),
+        (W // 2, int(H * 0.82)),
+        (int(W * 0.78), int(H * 0.7)),
+        (W, int(H * 0.78)),
+        (W, H),
+    ]
     pygame.draw.polygon(surface, (28, 64, 52), hills)
     return centre
 
@@ -225,22 +231,29 @@ def paint_record(image: OwnedImage, order: bytes, paint: Painter) -> None:
 
 # ---------------------------------------------------------------- running it
 
+
 def parse_args() -> argparse.Namespace:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0] if __doc__ else None)
-    parser.add_argument("--out", default="demo.png",
-                        help="PNG to write (default: demo.png); with --live, the last frame")
-    parser.add_argument("--window", action="store_true",
-                        help="also show the result in a window, when a display exists")
-    parser.add_argument("--seconds", type=float, default=5.0,
-                        help="how long the window stays open; 0 waits until it is closed")
-    parser.add_argument("--live", action="store_true",
-                        help="animate a record in a window (headless without a display)")
-    parser.add_argument("--frames", type=int, default=0,
-                        help="with --live: stop after this many frames (default: run until "
-                             f"the window is closed; {HEADLESS_FRAMES} when headless)")
-    parser.add_argument("--no-font", action="store_true",
-                        help="with --live: draw the frame counter with rectangles even when "
-                             "pygame.font works")
+    parser.add_argument(
+        "--out", default="demo.png", help="PNG to write (default: demo.png); with --live, the last frame"
+    )
+    parser.add_argument("--window", action="store_true", help="also show the result in a window, when a display exists")
+    parser.add_argument(
+        "--seconds", type=float, default=5.0, help="how long the window stays open; 0 waits until it is closed"
+    )
+    parser.add_argument("--live", action="store_true", help="animate a record in a window (headless without a display)")
+    parser.add_argument(
+        "--frames",
+        type=int,
+        default=0,
+        help="with --live: stop after this many frames (default: run until "
+        f"the window is closed; {HEADLESS_FRAMES} when headless)",
+    )
+    parser.add_argument(
+        "--no-font",
+        action="store_true",
+        help="with --live: draw the frame counter with rectangles even when pygame.font works",
+    )
     args = parser.parse_args()
     if args.frames < 0:
         parser.error("--frames must be 0 or more")
@@ -281,8 +294,7 @@ def show_refusals() -> None:
         check(result is None, f"{label} gave {result!r}, expected None")
         print(f"  {label:<36} -> None")
     wrong_tag = deep.this.replace("_p_RImage", "_p_RPoint")
-    wrong: list[tuple[str, object]] = [("a pointer text tagged _p_RPoint", wrong_tag),
-                                       ("the integer 42", 42)]
+    wrong: list[tuple[str, object]] = [("a pointer text tagged _p_RPoint", wrong_tag), ("the integer 42", 42)]
     for label, value in wrong:
         try:
             # A type checker rejects the integer too; the module must as well.
@@ -293,8 +305,7 @@ def show_refusals() -> None:
             raise DemoFailure(f"{label} raised no TypeError")
 
 
-def compose(surfaces: list[tuple[str, pygame.Surface]],
-            font: pygame.font.Font | None) -> pygame.Surface:
+def compose(surfaces: list[tuple[str, pygame.Surface]], font: pygame.font.Font | None) -> pygame.Surface:
     margin, caption = 16, 22 if font else 0
     title = 30 if font else 0
     width = len(surfaces) * (W + margin) + margin
@@ -346,9 +357,10 @@ def show_window(canvas: pygame.Surface, seconds: float) -> None:
 
 
 def quit_requested() -> bool:
-    return any(event.type == pygame.QUIT or
-               (event.type == pygame.KEYDOWN and event.key == pygame.K_ESCAPE)
-               for event in pygame.event.get())
+    return any(
+        event.type == pygame.QUIT or (event.type == pygame.KEYDOWN and event.key == pygame.K_ESCAPE)
+        for event in pygame.event.get()
+    )
 
 
 def still(args: argparse.Namespace, window: bool) -> int:
@@ -368,12 +380,13 @@ def still(args: argparse.Namespace, window: bool) -> int:
             raise DemoFailure(f"{name}: RImage_asSDLSurface gave None")
         surfaces.append((name, surface))
 
-        print(f"\n{name}: passed as {'a wrapper with this=' if passed_as == 'wrapper' else 'the text '}"
-              f"{image.this}")
-        print(f"  Surface {surface.get_width()}x{surface.get_height()}, "
-              f"{surface.get_bitsize()} bits, pitch {surface.get_pitch()} "
-              f"(row_stride {image.row_stride}), masks "
-              f"({', '.join(hex(m) for m in surface.get_masks())})")
+        print(f"\n{name}: passed as {'a wrapper with this=' if passed_as == 'wrapper' else 'the text '}{image.this}")
+        print(
+            f"  Surface {surface.get_width()}x{surface.get_height()}, "
+            f"{surface.get_bitsize()} bits, pitch {surface.get_pitch()} "
+            f"(row_stride {image.row_stride}), masks "
+            f"({', '.join(hex(m) for m in surface.get_masks())})"
+        )
         check(surface.get_size() == (W, H), f"{name}: wrong size {surface.get_size()}")
         check(surface.get_pitch() == image.row_stride, f"{name}: pitch is not the row stride")
 
@@ -390,16 +403,20 @@ def still(args: argparse.Namespace, window: bool) -> int:
         # Surface -> record: draw with pygame, read the record's bytes through ctypes
         before = image.snapshot()
         spot = draw(surface)
-        spot_before = before[spot[1] * image.row_stride + spot[0] * channels:][:channels]
+        spot_before = before[spot[1] * image.row_stride + spot[0] * channels :][:channels]
         after = image.snapshot()
         changed = sum(1 for a, b in zip(before, after) if a != b)
         colour = tuple(surface.get_at(spot))
-        print(f"  pygame drew: {changed} of {image.size} record bytes changed; "
-              f"pixel {spot} bytes {hexbytes(spot_before)} -> {hexbytes(image.pixel_bytes(*spot))} "
-              f"(Surface colour {colour})")
+        print(
+            f"  pygame drew: {changed} of {image.size} record bytes changed; "
+            f"pixel {spot} bytes {hexbytes(spot_before)} -> {hexbytes(image.pixel_bytes(*spot))} "
+            f"(Surface colour {colour})"
+        )
         check(changed > 0, f"{name}: drawing changed no byte of the record")
-        check(image.pixel_bytes(*spot) == encode(colour, channels, order),
-              f"{name}: record bytes and Surface colour disagree at {spot}")
+        check(
+            image.pixel_bytes(*spot) == encode(colour, channels, order),
+            f"{name}: record bytes and Surface colour disagree at {spot}",
+        )
         check(image.padding_untouched(), f"{name}: bytes between rows were written")
         if image.row_stride > W * channels:
             print(f"  the {image.row_stride - W * channels} padding bytes after each row are untouched")
@@ -439,11 +456,9 @@ class Animation:
         colours = []
         for i in range(STRIPE_PERIOD):
             r, g, b = colorsys.hsv_to_rgb(i / STRIPE_PERIOD, 0.75, 1.0)
-            colours.append(encode((clamp(255 * r), clamp(255 * g), clamp(255 * b), 255),
-                                  image.channels, order))
+            colours.append(encode((clamp(255 * r), clamp(255 * g), clamp(255 * b), 255), image.channels, order))
         # Long enough that every row is one slice, whatever its shift.
-        self.strip = b"".join(colours[i % STRIPE_PERIOD]
-                              for i in range(image.width + STRIPE_PERIOD))
+        self.strip = b"".join(colours[i % STRIPE_PERIOD] for i in range(image.width + STRIPE_PERIOD))
 
     def shift(self, frame: int, y: int) -> int:
         wave = int(28 * math.sin(y / 19.0 + frame / 11.0) + 12 * math.sin(y / 7.0 - frame / 5.0))
@@ -453,12 +468,12 @@ class Animation:
         channels, stride, used = self.image.channels, self.image.row_stride, self.used
         for y in range(self.image.height):
             start = self.shift(frame, y) * channels
-            self.pixels[y * stride:y * stride + used] = self.strip[start:start + used]
+            self.pixels[y * stride : y * stride + used] = self.strip[start : start + used]
 
     def expected(self, frame: int, x: int, y: int) -> bytes:
         """The bytes that frame `frame` wrote at pixel (x, y)."""
         start = (self.shift(frame, y) + x) * self.image.channels
-        return self.strip[start:start + self.image.channels]
+        return self.strip[start : start + self.image.channels]
 
     def release(self) -> None:
         self.pixels.release()
@@ -466,29 +481,31 @@ class Animation:
 
 # Segments of a seven-segment digit as rectangles in a 4 x 7 cell grid.
 SEGMENTS = {
-    "a": (0, 0, 4, 1), "b": (3, 0, 1, 4), "c": (3, 3, 1, 4), "d": (0, 6, 4, 1),
-    "e": (0, 3, 1, 4), "f": (0, 0, 1, 4), "g": (0, 3, 4, 1),
+    "a": (0, 0, 4, 1),
+    "b": (3, 0, 1, 4),
+    "c": (3, 3, 1, 4),
+    "d": (0, 6, 4, 1),
+    "e": (0, 3, 1, 4),
+    "f": (0, 0, 1, 4),
+    "g": (0, 3, 4, 1),
 }
 DIGITS = ["abcdef", "bc", "abdeg", "abcdg", "bcfg", "acdfg", "acdefg", "abc", "abcdefg", "abcdfg"]
 
 
 # The display's type is pygame.surface.Surface in every pygame's stubs; in
 # pygame 2.1.2's, pygame.Surface is a subclass of it.
-def draw_digits(screen: pygame.surface.Surface, number: int, at: Point,
-                cell: int = 3) -> pygame.Rect:
+def draw_digits(screen: pygame.surface.Surface, number: int, at: Point, cell: int = 3) -> pygame.Rect:
     """Draws `number` with rectangles (no font needed); gives the area used."""
     x, y = at
     for char in str(number):
         for segment in DIGITS[int(char)]:
             sx, sy, sw, sh = SEGMENTS[segment]
-            screen.fill((255, 255, 255), pygame.Rect(x + sx * cell, y + sy * cell,
-                                                     sw * cell, sh * cell))
+            screen.fill((255, 255, 255), pygame.Rect(x + sx * cell, y + sy * cell, sw * cell, sh * cell))
         x += 6 * cell
     return pygame.Rect(at[0], at[1], x - at[0], 7 * cell)
 
 
-def draw_counter(screen: pygame.surface.Surface, frame: int, total: int,
-                 font: pygame.font.Font | None) -> pygame.Rect:
+def draw_counter(screen: pygame.surface.Surface, frame: int, total: int, font: pygame.font.Font | None) -> pygame.Rect:
     """The frame counter, on a dark plate in the top left corner."""
     plate = pygame.Rect(0, 0, 190, 34)
     screen.fill((16, 18, 26), plate)
@@ -515,10 +532,12 @@ def live(args: argparse.Namespace, window: bool) -> int:
     surface = Quorvelc.RImage_asSDLSurface(image)
     if surface is None:
         raise DemoFailure("RImage_asSDLSurface gave None for the live record")
-    print(f"live: {LIVE_W}x{LIVE_H} RGB record {image.this}, "
-          f"{'window' if window else 'headless'} ({pygame.display.get_driver()} video driver), "
-          f"{'until the window is closed' if not frames else f'{frames} frames'}, "
-          f"frame counter drawn {'with pygame.font' if font else 'with rectangles'}")
+    print(
+        f"live: {LIVE_W}x{LIVE_H} RGB record {image.this}, "
+        f"{'window' if window else 'headless'} ({pygame.display.get_driver()} video driver), "
+        f"{'until the window is closed' if not frames else f'{frames} frames'}, "
+        f"frame counter drawn {'with pygame.font' if font else 'with rectangles'}"
+    )
 
     probe = (LIVE_W - 7, LIVE_H - 5)  # away from the counter's plate
     checksum = 0
@@ -541,19 +560,20 @@ def live(args: argparse.Namespace, window: bool) -> int:
         plate = draw_counter(screen, frame, frames, font)
         check(not plate.collidepoint(probe), "the probe pixel lies under the counter")
         shown = encode(tuple(screen.get_at(probe)), 3, b"RGB")
-        check(image.pixel_bytes(*probe) == animation.expected(frame, *probe),
-              f"frame {frame}: the record does not hold what Python wrote")
-        check(shown == animation.expected(frame, *probe),
-              f"frame {frame}: the window does not show the record's pixels")
+        check(
+            image.pixel_bytes(*probe) == animation.expected(frame, *probe),
+            f"frame {frame}: the record does not hold what Python wrote",
+        )
+        check(
+            shown == animation.expected(frame, *probe), f"frame {frame}: the window does not show the record's pixels"
+        )
         pygame.display.flip()
         if window:
             clock.tick(60)
 
-    check(changed == frame, f"the record's bytes stayed the same in "
-                            f"{frame - changed} of {frame} frames")
+    check(changed == frame, f"the record's bytes stayed the same in {frame - changed} of {frame} frames")
     pygame.image.save(screen, os.path.abspath(args.out))
-    print(f"live: ran {frame} frames; the record's bytes changed in {changed} of them; "
-          f"checksum {checksum:08x}")
+    print(f"live: ran {frame} frames; the record's bytes changed in {changed} of them; checksum {checksum:08x}")
     print(f"wrote {os.path.abspath(args.out)} (the last frame)")
     pygame.display.quit()
 
@@ -574,8 +594,10 @@ def main() -> int:
         # Read when the video system starts, which only the window and --live do.
         os.environ["SDL_VIDEODRIVER"] = "dummy"
 
-    print(f"pygame {pygame.version.ver} (SDL {'.'.join(map(str, pygame.get_sdl_version()))}), "
-          f"{POINTER_SIZE * 8}-bit pointers, RImage record of {ctypes.sizeof(RImage)} bytes")
+    print(
+        f"pygame {pygame.version.ver} (SDL {'.'.join(map(str, pygame.get_sdl_version()))}), "
+        f"{POINTER_SIZE * 8}-bit pointers, RImage record of {ctypes.sizeof(RImage)} bytes"
+    )
     return live(args, window) if args.live else still(args, window)
 
 

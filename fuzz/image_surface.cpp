@@ -51,17 +51,19 @@ bool showable(const RImage &record) {
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     start_embedded_python(true);
     // Masks red first or blue first, as SDL reads them on a little-endian machine.
-    check_surface = PyDict_GetItemString(run_python(
-        "GREY = [(i, i, i) for i in range(256)]\n"
-        "def check(s, width, height, pitch, address, bits, red_first, draw):\n"
-        "    masks = (0xff, 0xff00, 0xff0000)[::1 if red_first else -1]\n"
-        "    masks = masks + (0xff000000 * (bits == 32),) if bits > 8 else (0, 0, 0, 0)\n"
-        "    got = s.get_size(), s.get_pitch(), s._pixels_address, s.get_bitsize(), s.get_masks()\n"
-        "    assert got == ((width, height), pitch, address, bits, masks), got\n"
-        "    assert bits > 8 or [tuple(c)[:3] for c in s.get_palette()] == GREY\n"
-        "    if draw:\n"
-        "        s.fill((12, 34, 56, 78))\n"
-        "        if width and height: s.get_at((width - 1, height - 1))\n"), "check");
+    check_surface = PyDict_GetItemString(
+        run_python(
+            "GREY = [(i, i, i) for i in range(256)]\n"
+            "def check(s, width, height, pitch, address, bits, red_first, draw):\n"
+            "    masks = (0xff, 0xff00, 0xff0000)[::1 if red_first else -1]\n"
+            "    masks = masks + (0xff000000 * (bits == 32),) if bits > 8 else (0, 0, 0, 0)\n"
+            "    got = s.get_size(), s.get_pitch(), s._pixels_address, s.get_bitsize(), s.get_masks()\n"
+            "    assert got == ((width, height), pitch, address, bits, masks), got\n"
+            "    assert bits > 8 or [tuple(c)[:3] for c in s.get_palette()] == GREY\n"
+            "    if draw:\n"
+            "        s.fill((12, 34, 56, 78))\n"
+            "        if width and height: s.get_at((width - 1, height - 1))\n"),
+        "check");
     std::atexit([] {
         std::fprintf(stderr, "image_surface: %ld surfaces made, %ld drawn\n", surfaces_made,
                      surfaces_drawn);

@@ -9,12 +9,8 @@ ROOT = Path(__file__).resolve().parents[1]
 
 
 def main() -> int:
-    project = re.search(
-        r'^version\s*=\s*"([^"]+)"', (ROOT / "pyproject.toml").read_text(), re.MULTILINE
-    )
-    top = re.search(
-        r"^## \[([^\]]+)\] - \d{4}-\d{2}-\d{2}$", (ROOT / "CHANGELOG.md").read_text(), re.MULTILINE
-    )
+    project = re.search(r'^version\s*=\s*"([^"]+)"', (ROOT / "pyproject.toml").read_text(), re.MULTILINE)
+    top = re.search(r"^## \[([^\]]+)\] - \d{4}-\d{2}-\d{2}$", (ROOT / "CHANGELOG.md").read_text(), re.MULTILINE)
     if not project or not top or top.group(1) != project.group(1):
         print(
             f"pyproject.toml's version {project and project.group(1)} is not the top entry"

@@ -10,6 +10,7 @@ made on first use and kept; foreign ones run under qemu-user-static, whose
 binfmt handlers are registered when missing. Each host prints what pygame
 reports ("compatibility: ..."); the exit status is the worst suite's.
 """
+
 from __future__ import annotations
 
 import collections
@@ -26,11 +27,22 @@ MIRROR = "http://deb.debian.org/debian"
 PYGAME_CE = "pygame-ce==2.5.8"
 # Every chroot: a compiler, the suite's tools and Debian's pygame; the
 # interpreter's own -dev and -venv packages come with each host.
-PACKAGES = ["python3-pygame", "python3-pytest", "python3-pytest-xdist", "python3-mypy",
-            "python3-numpy", "g++", "cmake", "ninja-build"]
+PACKAGES = [
+    "python3-pygame",
+    "python3-pytest",
+    "python3-pytest-xdist",
+    "python3-mypy",
+    "python3-numpy",
+    "g++",
+    "cmake",
+    "ninja-build",
+]
 TOOLS = "pytest pytest-xdist mypy"  # the suite's tools, where pip installs pygame
-SDL2_PACKAGES, SDL3_PACKAGES = ([f"libsdl{v}{part}-dev" for part in ("", "-image", "-ttf", "-mixer")]
-                                + ["libportmidi-dev", "libfreetype-dev", "pkgconf"] for v in "23")
+SDL2_PACKAGES, SDL3_PACKAGES = (
+    [f"libsdl{v}{part}-dev" for part in ("", "-image", "-ttf", "-mixer")]
+    + ["libportmidi-dev", "libfreetype-dev", "pkgconf"]
+    for v in "23"
+)
 WHEEL = [f"--only-binary :all: {PYGAME_CE} {TOOLS}"]
 SDIST = f"--no-binary pygame-ce {PYGAME_CE}"
 SDL3_BUILD = [TOOLS, f"{SDIST} -Csetup-args=-Dsdl_api=3 -Csetup-args=-Dmixer=disabled"]
@@ -43,8 +55,7 @@ SDL3_BUILD = [TOOLS, f"{SDIST} -Csetup-args=-Dsdl_api=3 -Csetup-args=-Dmixer=dis
 Host = collections.namedtuple("Host", "session arch suite python pygame packages")
 HOSTS = {
     "i386": Host("i386", "i386", "bookworm", "python3", None, []),
-    "i386-pygame": Host("dist", "i386", "bookworm", "python3",
-                        [f"--only-binary :all: pygame==2.6.1 {TOOLS}"], []),
+    "i386-pygame": Host("dist", "i386", "bookworm", "python3", [f"--only-binary :all: pygame==2.6.1 {TOOLS}"], []),
     "i386-pygame-ce": Host("dist", "i386", "bookworm", "python3", WHEEL, []),
     "py314-pygame": Host("py314", "amd64", "sid", "python3.14", None, []),
     "py314-pygame-ce": Host("dist", "amd64", "sid", "python3.14", WHEEL, []),
@@ -60,17 +71,27 @@ NATIVE = {"amd64", "i386"}
 QEMU = {"arm64": "aarch64", "s390x": "s390x"}
 BINFMT = Path("/proc/sys/fs/binfmt_misc")
 CA_BUNDLE = "/etc/quorvelc-host-ca.crt"  # the host's CA bundle, for pip
-ENV = ["PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
-       "HOME=/root", "LANG=C.UTF-8", "DEBIAN_FRONTEND=noninteractive",
-       "PIP_CERT=" + CA_BUNDLE, "PIP_DISABLE_PIP_VERSION_CHECK=1",
-       "SDL_VIDEODRIVER=dummy", "PYGAME_HIDE_SUPPORT_PROMPT=1"]
+ENV = [
+    "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
+    "HOME=/root",
+    "LANG=C.UTF-8",
+    "DEBIAN_FRONTEND=noninteractive",
+    "PIP_CERT=" + CA_BUNDLE,
+    "PIP_DISABLE_PIP_VERSION_CHECK=1",
+    "SDL_VIDEODRIVER=dummy",
+    "PYGAME_HIDE_SUPPORT_PROMPT=1",
+]
 # sid's Release may be past its date; these chroots are rebuilt, not crash-proofed.
-APT = ("apt-get -y --no-install-recommends -o Acquire::Check-Valid-Until=false "
-       "-o Acquire::Languages=none -o Dpkg::Options::=--force-unsafe-io")
+APT = (
+    "apt-get -y --no-install-recommends -o Acquire::Check-Valid-Until=false "
+    "-o Acquire::Languages=none -o Dpkg::Options::=--force-unsafe-io"
+)
 # One line for the README's compatibility table: what pygame reports.
-REPORT = ("import platform, pygame; print('compatibility: Python', platform.python_version(), "
-          "'pygame-ce' if getattr(pygame, 'IS_CE', False) else 'pygame', pygame.version.ver, "
-          "'SDL', '.'.join(map(str, pygame.get_sdl_version())))")
+REPORT = (
+    "import platform, pygame; print('compatibility: Python', platform.python_version(), "
+    "'pygame-ce' if getattr(pygame, 'IS_CE', False) else 'pygame', pygame.version.ver, "
+    "'SDL', '.'.join(map(str, pygame.get_sdl_version())))"
+)
 
 
 STARTED = time.monotonic()
@@ -88,8 +109,9 @@ def run(*command: str) -> None:
 def inside(root: Path, script: str, check: bool = True) -> int:
     """Runs a shell script in the chroot with a clean environment."""
     personality = ["setarch", "i686"] if root.name.endswith("i386") else []  # uname says i686
-    done = subprocess.run([*personality, "chroot", str(root), "/usr/bin/env", "-i", *ENV,
-                           "sh", "-ec", script], check=False)
+    done = subprocess.run(
+        [*personality, "chroot", str(root), "/usr/bin/env", "-i", *ENV, "sh", "-ec", script], check=False
+    )
     if check and done.returncode:
         sys.exit(f"failed in {root} (exit {done.returncode}): {script}")
     return done.returncode
@@ -116,16 +138,22 @@ def qemu(arch: str) -> None:
 def set_up(root: Path, name: str, host: Host) -> None:
     step(f"setting up {name} in {root}")
     shutil.copy("/etc/resolv.conf", root / "etc/resolv.conf")
-    shutil.copy(os.environ.get("PIP_CERT", "/etc/ssl/certs/ca-certificates.crt"),
-                root / CA_BUNDLE.lstrip("/"))
+    shutil.copy(os.environ.get("PIP_CERT", "/etc/ssl/certs/ca-certificates.crt"), root / CA_BUNDLE.lstrip("/"))
     packages = [*PACKAGES, f"{host.python}-dev", f"{host.python}-venv", *host.packages]
     # dpkg first finishes whatever an interrupted set-up left half done.
-    inside(root, f"dpkg --configure -a && {APT} update && {APT} install {' '.join(packages)}"
-                 " && apt-get clean")
+    inside(root, f"dpkg --configure -a && {APT} update && {APT} install {' '.join(packages)} && apt-get clean")
     pip = f"/opt/{name}/bin/pip install"
     system = "--system-site-packages" if host.pygame is None else ""
-    inside(root, "\n".join([f"{host.python} -m venv --clear {system} /opt/{name}",
-                            f"{pip} scikit-build-core", *(f"{pip} {a}" for a in host.pygame or [])]))
+    inside(
+        root,
+        "\n".join(
+            [
+                f"{host.python} -m venv --clear {system} /opt/{name}",
+                f"{pip} scikit-build-core",
+                *(f"{pip} {a}" for a in host.pygame or []),
+            ]
+        ),
+    )
 
 
 def copy_sources(root: Path) -> None:
@@ -134,9 +162,14 @@ def copy_sources(root: Path) -> None:
     target = root / "root/quorvelc"
     shutil.rmtree(target, ignore_errors=True)
     target.mkdir(parents=True)
-    subprocess.run("set -o pipefail; git ls-files -z --cached --others --exclude-standard | tar -c"
-                   f" --null -T - --ignore-failed-read | tar -x -C '{target}'", shell=True, check=True,
-                   executable="/bin/bash", cwd=Path(__file__).resolve().parents[1])
+    subprocess.run(
+        "set -o pipefail; git ls-files -z --cached --others --exclude-standard | tar -c"
+        f" --null -T - --ignore-failed-read | tar -x -C '{target}'",
+        shell=True,
+        check=True,
+        executable="/bin/bash",
+        cwd=Path(__file__).resolve().parents[1],
+    )
 
 
 def test(name: str, wheel: str | None = None) -> int:
@@ -152,8 +185,7 @@ def test(name: str, wheel: str | None = None) -> int:
             step(f"making {root} ({host.suite}, {host.arch})")
             unmount_all(root)
             shutil.rmtree(root, ignore_errors=True)
-            run("debootstrap", f"--arch={host.arch}", "--variant=minbase", host.suite, str(root),
-                MIRROR)
+            run("debootstrap", f"--arch={host.arch}", "--variant=minbase", host.suite, str(root), MIRROR)
             (root / ".quorvelc-made").touch()
         # The host's row and the package list are its stamp: a change sets the host up again.
         stamp, row = root / f".quorvelc-{name}-ready", repr((host, PACKAGES))
@@ -175,8 +207,11 @@ def test(name: str, wheel: str | None = None) -> int:
                 inside(root, f"{pip} --no-build-isolation .")
             # Two workers: the machine's two cores, which emulation needs most.
             step(f"running the Python suite on {name}")
-            status = inside(root, f"cd /root/quorvelc && /opt/{name}/bin/python -m pytest "
-                                  "-p no:cacheprovider -n 2 tests/python", check=False)
+            status = inside(
+                root,
+                f"cd /root/quorvelc && /opt/{name}/bin/python -m pytest -p no:cacheprovider -n 2 tests/python",
+                check=False,
+            )
             inside(root, f'/opt/{name}/bin/python -c "{REPORT}"')
         finally:
             unmount_all(root)

@@ -5,6 +5,7 @@ deliberate overflow in the interpreter must be reported first, or a clean run
 would prove nothing. The leak suppressions name pygame's own, matched on stacks
 from the slow unwinder (the interpreter has no frame pointers).
 """
+
 import os
 import shutil
 import subprocess
@@ -12,17 +13,19 @@ import sys
 from pathlib import Path
 
 SUPPRESSIONS = Path(__file__).resolve().parent / "lsan-suppressions.txt"
-OVERFLOW = ("import ctypes; block = ctypes.create_string_buffer(64); "
-            "ctypes.CDLL(None).memset(block, 0, 65)")
+OVERFLOW = "import ctypes; block = ctypes.create_string_buffer(64); ctypes.CDLL(None).memset(block, 0, 65)"
 
 
 def environment(reports: Path, runtime: str) -> dict[str, str]:
     return dict(
-        os.environ, LD_PRELOAD=runtime, PYTHONMALLOC="malloc",
+        os.environ,
+        LD_PRELOAD=runtime,
+        PYTHONMALLOC="malloc",
         ASAN_OPTIONS=f"detect_leaks=1:fast_unwind_on_malloc=0:malloc_context_size=12:"
-                     f"detect_stack_use_after_return=1:log_path={reports}/asan",
+        f"detect_stack_use_after_return=1:log_path={reports}/asan",
         UBSAN_OPTIONS=f"print_stacktrace=1:halt_on_error=1:log_path={reports}/ubsan",
-        LSAN_OPTIONS=f"suppressions={SUPPRESSIONS}:print_suppressions=0")
+        LSAN_OPTIONS=f"suppressions={SUPPRESSIONS}:print_suppressions=0",
+    )
 
 
 def report_texts(folder: Path) -> list[str]:
@@ -30,8 +33,12 @@ def report_texts(folder: Path) -> list[str]:
 
 
 def main(report_dir: str, command: list[str]) -> int:
-    runtime = subprocess.run(["clang++", f"-print-file-name=libclang_rt.asan-{os.uname().machine}.so"],
-                             capture_output=True, text=True, check=True).stdout.strip()
+    runtime = subprocess.run(
+        ["clang++", f"-print-file-name=libclang_rt.asan-{os.uname().machine}.so"],
+        capture_output=True,
+        text=True,
+        check=True,
+    ).stdout.strip()
     if not os.path.isfile(runtime):
         sys.exit(f"no AddressSanitizer runtime at {runtime}")
     reports = Path(report_dir).resolve()
@@ -45,9 +52,14 @@ def main(report_dir: str, command: list[str]) -> int:
     shutil.rmtree(reports / "self-check")
     print("self-check: a deliberate overflow in the interpreter was reported")
 
-    found = subprocess.run([sys.executable, "-c", "import Quorvelc; print(Quorvelc.__file__)"],
-                           env=environment(reports, runtime), capture_output=True, text=True,
-                           cwd="/", check=False)
+    found = subprocess.run(
+        [sys.executable, "-c", "import Quorvelc; print(Quorvelc.__file__)"],
+        env=environment(reports, runtime),
+        capture_output=True,
+        text=True,
+        cwd="/",
+        check=False,
+    )
     if found.returncode or b"__asan_report" not in Path(found.stdout.strip()).read_bytes():
         sys.exit(f"the installed Quorvelc is not the sanitized build:\n{found.stdout}{found.stderr}")
     print("testing", found.stdout.strip())

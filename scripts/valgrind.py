@@ -4,6 +4,7 @@ every object is a block. A memory error or definite leak (the interpreter keeps
 much memory reachable until exit) with a frame of our code fails; the others
 are counted. valgrind-python.supp names the interpreter's and pygame's own.
 """
+
 import os
 import re
 import subprocess
@@ -12,8 +13,15 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 SOURCES = str(HERE.parent / "src") + "/"
-ERROR_KINDS = ("Invalid ", "Conditional jump", "Use of uninitialised", "Syscall param",
-               "Mismatched free", "Source and destination overlap", "Argument '")
+ERROR_KINDS = (
+    "Invalid ",
+    "Conditional jump",
+    "Use of uninitialised",
+    "Syscall param",
+    "Mismatched free",
+    "Source and destination overlap",
+    "Argument '",
+)
 
 
 def blocks_of(log: str) -> list[list[str]]:
@@ -26,15 +34,32 @@ def main(build_dir: str, rounds: str = "150") -> int:
     build = Path(build_dir).resolve()
     module = next(build.glob("Quorvelc*.so")).name
     log_path = build / "memcheck.log"
-    env = dict(os.environ, PYTHONMALLOC="malloc", SDL_VIDEODRIVER="dummy", SDL_AUDIODRIVER="dummy",
-               PYGAME_HIDE_SUPPORT_PROMPT="1",
-               PYTHONPATH=os.pathsep.join([str(build), os.environ.get("PYTHONPATH", "")]))
+    env = dict(
+        os.environ,
+        PYTHONMALLOC="malloc",
+        SDL_VIDEODRIVER="dummy",
+        SDL_AUDIODRIVER="dummy",
+        PYGAME_HIDE_SUPPORT_PROMPT="1",
+        PYTHONPATH=os.pathsep.join([str(build), os.environ.get("PYTHONPATH", "")]),
+    )
     status = subprocess.run(
-        ["valgrind", "--tool=memcheck", "--leak-check=full", "--show-leak-kinds=definite",
-         "--errors-for-leak-kinds=definite", "--num-callers=40", "--fullpath-after=",
-         f"--suppressions={HERE / 'valgrind-python.supp'}", f"--log-file={log_path}",
-         sys.executable, str(HERE / "valgrind_conversions.py"), rounds],
-        env=env, check=False).returncode
+        [
+            "valgrind",
+            "--tool=memcheck",
+            "--leak-check=full",
+            "--show-leak-kinds=definite",
+            "--errors-for-leak-kinds=definite",
+            "--num-callers=40",
+            "--fullpath-after=",
+            f"--suppressions={HERE / 'valgrind-python.supp'}",
+            f"--log-file={log_path}",
+            sys.executable,
+            str(HERE / "valgrind_conversions.py"),
+            rounds,
+        ],
+        env=env,
+        check=False,
+    ).returncode
     blocks = blocks_of(log_path.read_text(errors="replace"))
 
     def ours(block: list[str]) -> bool:
@@ -43,11 +68,14 @@ def main(build_dir: str, rounds: str = "150") -> int:
     errors = [b for b in blocks if b[0].startswith(ERROR_KINDS)]
     leaks = [b for b in blocks if "are definitely lost" in b[0]]
     for block in [b for b in errors + leaks if ours(b)] + [
-            b for b in blocks if b[0] in ("LEAK SUMMARY:", "HEAP SUMMARY:")]:
+        b for b in blocks if b[0] in ("LEAK SUMMARY:", "HEAP SUMMARY:")
+    ]:
         print("\n".join(block) + "\n")
     ours_count = sum(map(ours, errors + leaks))
-    print(f"memory errors: {len(errors)} contexts, definite leaks: {len(leaks)} records; "
-          f"{ours_count} through Quorvelc; workload exit status {status} (log {log_path})")
+    print(
+        f"memory errors: {len(errors)} contexts, definite leaks: {len(leaks)} records; "
+        f"{ours_count} through Quorvelc; workload exit status {status} (log {log_path})"
+    )
     return 1 if ours_count or status else 0
 
 

@@ -5,6 +5,7 @@ arguments of several kinds, with each Surface drawn into and dropped.
 Usage: valgrind_conversions.py [rounds]
 (the tests' `records` module must be importable: PYTHONPATH=tests/python)
 """
+
 import sys
 
 import pygame  # noqa: F401  (loaded first, as a program using the module would)
@@ -29,12 +30,27 @@ def main(rounds: int) -> None:
         Record(6, 4, channels=4, order=b"RGBA"),
         Record(5, 3, channels=1),
     ]
-    unshowable = [Record(4, 4, depth=16), Record(4, 4, channels=2), Record(4, 3, row_stride=5),
-                  Record(4, 3, channels=4, pixel_offset=1), Record(4, 3, null_pixels=True)]
+    unshowable = [
+        Record(4, 4, depth=16),
+        Record(4, 4, channels=2),
+        Record(4, 3, row_stride=5),
+        Record(4, 3, channels=4, pixel_offset=1),
+        Record(4, 3, null_pixels=True),
+    ]
     address = records[0].address
-    refused = [pointer_text(address, "_p_Other"), pointer_text(address)[:9],
-               pointer_text(address, TAG + "\0"), "_" + "\udc80" * 16 + TAG, "null", "",
-               pointer_text(address & 0xFFFFFFFF, size=4), 7, object(), Wrapper(3.5), RaisingThis()]
+    refused = [
+        pointer_text(address, "_p_Other"),
+        pointer_text(address)[:9],
+        pointer_text(address, TAG + "\0"),
+        "_" + "\udc80" * 16 + TAG,
+        "null",
+        "",
+        pointer_text(address & 0xFFFFFFFF, size=4),
+        7,
+        object(),
+        Wrapper(3.5),
+        RaisingThis(),
+    ]
     made = nones = refusals = 0
     for _ in range(rounds):
         for record in records:

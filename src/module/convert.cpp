@@ -28,10 +28,10 @@ constexpr uint32_t byte_mask(int position, int size) noexcept {
 
 pixel_format red_first_24 = {24, byte_mask(0, 3), byte_mask(1, 3), byte_mask(2, 3), 0, 0};
 pixel_format blue_first_24 = {24, byte_mask(2, 3), byte_mask(1, 3), byte_mask(0, 3), 0, 0};
-pixel_format red_first_32 = {32, byte_mask(0, 4), byte_mask(1, 4), byte_mask(2, 4),
-                             byte_mask(3, 4), 0};
-pixel_format blue_first_32 = {32, byte_mask(2, 4), byte_mask(1, 4), byte_mask(0, 4),
-                              byte_mask(3, 4), 0};
+pixel_format red_first_32 = {32, byte_mask(0, 4), byte_mask(1, 4), byte_mask(2, 4), byte_mask(3, 4),
+                             0};
+pixel_format blue_first_32 = {
+    32, byte_mask(2, 4), byte_mask(1, 4), byte_mask(0, 4), byte_mask(3, 4), 0};
 // SDL 2 refuses an 8-bit format with colour masks; grey is an indexed
 // surface instead, whose palette is set to the grey ramp.
 pixel_format grey_8 = {8, 0, 0, 0, 0, 0};
@@ -101,9 +101,8 @@ bool layout_is_drawable(const RImage *record, const pixel_format &format) {
 // take the same arguments; one SDL serves the process, so a code found once
 // stays right.
 uint32_t find_sdl_format(const pixel_format &format) {
-    auto masks_to_format = sdl_api.masks_to_pixel_format_enum
-                               ? sdl_api.masks_to_pixel_format_enum
-                               : sdl3_api.get_pixel_format_for_masks;
+    auto masks_to_format = sdl_api.masks_to_pixel_format_enum ? sdl_api.masks_to_pixel_format_enum
+                                                              : sdl3_api.get_pixel_format_for_masks;
     return masks_to_format(format.bits_per_pixel, format.red_mask, format.green_mask,
                            format.blue_mask, format.alpha_mask);
 }
@@ -162,7 +161,8 @@ sdl3::SDL_Surface *image_to_sdl3_surface(const RImage *record) {
 PyObject *surface_from_image(const RImage *record) {
     if (!record)
         Py_RETURN_NONE;
-    auto construct = reinterpret_cast<pygame_surface_new>(pygame_api_slots[PYGAME_SURFACE_NEW_SLOT]);
+    auto construct =
+        reinterpret_cast<pygame_surface_new>(pygame_api_slots[PYGAME_SURFACE_NEW_SLOT]);
     if (!construct) {
         PyErr_SetString(PyExc_RuntimeError,
                         "pygame's surface constructor is missing: pygame.surface gave no C API");

@@ -18,8 +18,15 @@ PyMethodDef method_table[] = {
 
 // Single-phase, without module state: everything the module keeps is process-wide.
 PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT, "Quorvelc", nullptr, -1, method_table,
-    nullptr, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "Quorvelc",
+    nullptr,
+    -1,
+    method_table,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 struct pygame_api_source {
@@ -54,7 +61,8 @@ int copy_capsule_entries(PyObject *module, void **slots, int count) {
         return PyErr_Occurred() ? -1 : 0;
     if (!PyCapsule_CheckExact(capsule))
         return 0;
-    void **entries = static_cast<void **>(PyCapsule_GetPointer(capsule, PyCapsule_GetName(capsule)));
+    void **entries =
+        static_cast<void **>(PyCapsule_GetPointer(capsule, PyCapsule_GetName(capsule)));
     if (!entries) {
         PyErr_Clear();
         return 0;

@@ -31,8 +31,7 @@ struct sdl_entry_points {
     uint32_t (*masks_to_pixel_format_enum)(int bits_per_pixel, uint32_t red_mask,
                                            uint32_t green_mask, uint32_t blue_mask,
                                            uint32_t alpha_mask);
-    int (*set_palette_colors)(SDL_Palette *palette, const SDL_Color *colors, int first,
-                              int count);
+    int (*set_palette_colors)(SDL_Palette *palette, const SDL_Color *colors, int first, int count);
     void (*free_surface)(SDL_Surface *surface);
 };
 

@@ -23,8 +23,7 @@ struct entry_points {
                                            uint32_t green_mask, uint32_t blue_mask,
                                            uint32_t alpha_mask);
     SDL_Palette *(*create_surface_palette)(SDL_Surface *surface);
-    bool (*set_palette_colors)(SDL_Palette *palette, const SDL_Color *colors, int first,
-                               int count);
+    bool (*set_palette_colors)(SDL_Palette *palette, const SDL_Color *colors, int first, int count);
     void (*destroy_surface)(SDL_Surface *surface);
 };
 

@@ -78,7 +78,8 @@ PyObject *new_varlink() {
     if (!link)
         return PyErr_NoMemory();
     // The new object takes its own reference to the heap type.
-    PyObject_Init(reinterpret_cast<PyObject *>(link), reinterpret_cast<PyTypeObject *>(varlink_type));
+    PyObject_Init(reinterpret_cast<PyObject *>(link),
+                  reinterpret_cast<PyTypeObject *>(varlink_type));
     link->vars = nullptr;
     return reinterpret_cast<PyObject *>(link);
 }

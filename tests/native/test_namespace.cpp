@@ -102,9 +102,12 @@ TEST_F(Namespace, InstallsEachKindSkipsWhatCannotBeMade) {
     if (sizeof(void *) != 8)
         image = "'_c3b2a100_p_RImage'";
     const std::pair<const char *, std::string> expected[] = {
-        {"answer", "int 43"},        {"negative", "int -7"},
-        {"half", "float 2.5"},       {"greeting", "str 'hello'"},
-        {"image", "str " + image},   {"nothing", "NoneType None"},
+        {"answer", "int 43"},
+        {"negative", "int -7"},
+        {"half", "float 2.5"},
+        {"greeting", "str 'hello'"},
+        {"image", "str " + image},
+        {"nothing", "NoneType None"},
         {"packed", "str '_01020304_p_RImage'"},
         {"after", "int 1"},
     };
@@ -166,8 +169,11 @@ int record_set(const char *what, PyObject *value, int status) {
     last_set_value = value;
     return status;
 }
-#define TEST_VARIABLE(id, number, set_status)                                                \
-    PyObject *get_##id() { calls.push_back("get " #id); return PyLong_FromLong(number); } \
+#define TEST_VARIABLE(id, number, set_status) \
+    PyObject *get_##id() {                    \
+        calls.push_back("get " #id);          \
+        return PyLong_FromLong(number);       \
+    }                                         \
     int set_##id(PyObject *value) { return record_set("set " #id, value, set_status); }
 TEST_VARIABLE(a, 1, 0)
 TEST_VARIABLE(b, 2, 7)

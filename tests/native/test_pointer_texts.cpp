@@ -92,8 +92,7 @@ TEST_F(PointerTexts, AddressGivesUnderscoreDigitsInMemoryOrderThenTag) {
         PyObject *text = pointer_to_object(address, &descriptor, 0);
         ASSERT_NE(text, nullptr);
         ASSERT_TRUE(PyUnicode_CheckExact(text));
-        std::string expected = "_" + hex_of(reinterpret_cast<unsigned char *>(&address),
-                                            sizeof address) + c.tag;
+        std::string expected = "_" + hex_of(reinterpret_cast<unsigned char *>(&address), sizeof address) + c.tag;
         EXPECT_EQ(text_of(text), expected);
         if (sizeof(void *) == 8) {
             EXPECT_EQ(text_of(text), c.expected_64);

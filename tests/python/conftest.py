@@ -16,9 +16,7 @@ MARKS_VARIABLE = "QUORVELC_TEST_MARKS"
 
 # Each fake pygame module first notes that its import was attempted.
 _MARK_IMPORT = (
-    "import os\n"
-    "with open(os.environ['" + MARKS_VARIABLE + "'], 'a') as marks:\n"
-    "    marks.write(__name__ + '\\n')\n"
+    "import os\nwith open(os.environ['" + MARKS_VARIABLE + "'], 'a') as marks:\n    marks.write(__name__ + '\\n')\n"
 )
 
 
@@ -56,11 +54,17 @@ def run_python(tmp_path):
         path += [_module_dir(), str(TESTS_DIR)]
         if os.environ.get("PYTHONPATH"):
             path.append(os.environ["PYTHONPATH"])
-        env = dict(os.environ, PYTHONPATH=os.pathsep.join(path),
-                   **{MARKS_VARIABLE: str(tmp_path / "marks.txt")})
+        env = dict(os.environ, PYTHONPATH=os.pathsep.join(path), **{MARKS_VARIABLE: str(tmp_path / "marks.txt")})
         try:
-            done = subprocess.run([sys.executable, "-c", code], env=env, cwd=tmp_path,
-                                  capture_output=True, text=True, timeout=timeout, check=False)
+            done = subprocess.run(
+                [sys.executable, "-c", code],
+                env=env,
+                cwd=tmp_path,
+                capture_output=True,
+                text=True,
+                timeout=timeout,
+                check=False,
+            )
         except subprocess.TimeoutExpired:
             pytest.fail(f"subprocess still running after {timeout} s")
         assert done.returncode == 0, f"exit {done.returncode}\n{done.stdout}\n{done.stderr}"

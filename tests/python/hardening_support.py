@@ -4,6 +4,7 @@ imported, the tests' record helpers, and the refusal message.
 Imports nothing but os and records, so that subprocesses running with a fake
 pygame package can use it too.
 """
+
 import os
 
 # No screen here: SDL must pick its dummy drivers before pygame is imported.

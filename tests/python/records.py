@@ -5,6 +5,7 @@ interpreter's word size, 32- or 64-bit), and the pointer texts that name them.
 Imports ctypes and Quorvel, which imports pygame and Quorvelc: subprocesses
 that run with a fake pygame can use it as long as the fake imports.
 """
+
 import ctypes
 import sys
 
@@ -15,12 +16,16 @@ CANARY = 0xAB  # every byte of a new pixel buffer, padding included
 POINTER_SIZE = ctypes.sizeof(ctypes.c_void_p)
 DIGITS = 2 * POINTER_SIZE  # hex digits in a pointer text
 # Offsets where the word sizes differ; the fields before them are shared.
-_OFFSETS = {4: {"unread_5": 64, "pixels": 68, "row_stride": 72},
-            8: {"unread_5": 80, "pixels": 88, "row_stride": 96}}
+_OFFSETS = {4: {"unread_5": 64, "pixels": 68, "row_stride": 72}, 8: {"unread_5": 80, "pixels": 88, "row_stride": 96}}
 assert POINTER_SIZE in _OFFSETS, f"no record layout for {POINTER_SIZE}-byte pointers"
 for _name, _offset in {
-    "channels": 8, "depth": 16, "channel_order": 24, "width": 40,
-    "height": 44, "unread_4": 48, **_OFFSETS[POINTER_SIZE],
+    "channels": 8,
+    "depth": 16,
+    "channel_order": 24,
+    "width": 40,
+    "height": 44,
+    "unread_4": 48,
+    **_OFFSETS[POINTER_SIZE],
 }.items():
     assert getattr(RImage, _name).offset == _offset, (_name, getattr(RImage, _name).offset)
 
@@ -34,8 +39,10 @@ def pointer_text(address, tag=TAG, size=POINTER_SIZE):
 def byte_masks(size, *positions):
     """What get_masks() reads for channels at these byte positions (0 first
     in memory) of a `size`-byte pixel, on this machine's byte order."""
+
     def mask(position):
         return 0xFF << 8 * (position if sys.byteorder == "little" else size - 1 - position)
+
     return tuple(mask(p) for p in positions)
 
 
@@ -62,8 +69,9 @@ class Record:
     is a multiple of 4 exactly when the offset is.
     """
 
-    def __init__(self, width, height, channels=3, depth=8, order=b"BGR",
-                 row_stride=None, pixel_offset=0, null_pixels=False):
+    def __init__(
+        self, width, height, channels=3, depth=8, order=b"BGR", row_stride=None, pixel_offset=0, null_pixels=False
+    ):
         self.bytes_per_pixel = max(channels, 1)
         if row_stride is None:
             row_stride = width * self.bytes_per_pixel
@@ -103,11 +111,11 @@ class Record:
 
     def read(self, x, y, count=None):
         start = self.offset(x, y)
-        return bytes(self.memory[start:start + (count or self.bytes_per_pixel)])
+        return bytes(self.memory[start : start + (count or self.bytes_per_pixel)])
 
     def write(self, x, y, data):
         start = self.offset(x, y)
-        self.memory[start:start + len(data)] = list(data)
+        self.memory[start : start + len(data)] = list(data)
 
 
 class Wrapper:

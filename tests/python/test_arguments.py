@@ -4,6 +4,7 @@ Every refused input that carries digits names a live record of the test, so a
 converter that wrongly accepts it reads memory that exists and the test fails
 instead of crashing.
 """
+
 import pytest
 
 import Quorvelc
@@ -32,40 +33,57 @@ def record():
     return Record(3, 2, channels=3, order=b"RGB")
 
 
-@pytest.mark.parametrize("make", [
-    lambda r: r.text,
-    lambda r: Text(r.text),
-    lambda r: Wrapper(r.text),
-    lambda r: Wrapper(Text(r.text)),
-], ids=["text", "str-subclass", "wrapper", "wrapper-of-str-subclass"])
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda r: r.text,
+        lambda r: Text(r.text),
+        lambda r: Wrapper(r.text),
+        lambda r: Wrapper(Text(r.text)),
+    ],
+    ids=["text", "str-subclass", "wrapper", "wrapper-of-str-subclass"],
+)
 def test_reference_forms_give_the_record(record, make):
     surface = convert(make(record))
     assert surface.get_size() == (3, 2)
     assert surface._pixels_address == record.pixel_address
 
 
-@pytest.mark.parametrize("value", [
-    None,
-    "NULL",
-    Text("NULL"),
-    Wrapper("NULL"),
-    pointer_text(0),
-    Wrapper(pointer_text(0)),
-    # Decoding is lenient: characters that are no lower-case hex digit keep
-    # the byte built so far, so these all decode to the address 0. Non-ASCII
-    # characters count by their UTF-8 bytes.
-    "_" + "Z" * DIGITS + "_p_RImage",
-    "_" + "\u00e9" * POINTER_SIZE + "_p_RImage",
-    "_" + "\u20ac" * (DIGITS // 3) + "-" * (DIGITS % 3) + "_p_RImage",
-], ids=["None", "NULL", "NULL-subclass", "wrapper-NULL", "zero", "wrapper-zero",
-        "non-digits", "two-byte-characters", "three-byte-characters"])
+@pytest.mark.parametrize(
+    "value",
+    [
+        None,
+        "NULL",
+        Text("NULL"),
+        Wrapper("NULL"),
+        pointer_text(0),
+        Wrapper(pointer_text(0)),
+        # Decoding is lenient: characters that are no lower-case hex digit keep
+        # the byte built so far, so these all decode to the address 0. Non-ASCII
+        # characters count by their UTF-8 bytes.
+        "_" + "Z" * DIGITS + "_p_RImage",
+        "_" + "\u00e9" * POINTER_SIZE + "_p_RImage",
+        "_" + "\u20ac" * (DIGITS // 3) + "-" * (DIGITS % 3) + "_p_RImage",
+    ],
+    ids=[
+        "None",
+        "NULL",
+        "NULL-subclass",
+        "wrapper-NULL",
+        "zero",
+        "wrapper-zero",
+        "non-digits",
+        "two-byte-characters",
+        "three-byte-characters",
+    ],
+)
 def test_null_references_give_none(value):
     assert convert(value) is None
 
 
 def _bad_inputs(r):
     text = r.text
-    digits = text[1:1 + DIGITS]
+    digits = text[1 : 1 + DIGITS]
     with_this = TextWithThis("junk")
     with_this.this = text
     return {
@@ -77,7 +95,7 @@ def _bad_inputs(r):
         "lower-case-tag": pointer_text(r.address, "_p_rimage"),
         "short-tag": pointer_text(r.address, "_p_RImag"),
         "long-tag": text + "x",
-        "no-tag": text[:1 + DIGITS],
+        "no-tag": text[: 1 + DIGITS],
         "non-ascii-tag": pointer_text(r.address, "_p_RImag\u00e9"),
         "other-word-size-digits": other_word_size_text(r.address),
         "one-digit-short": "_" + digits[:-1],
@@ -123,13 +141,16 @@ def test_a_refusal_leaves_no_error_behind(record):
     assert convert(None) is None
 
 
-@pytest.mark.parametrize("args, kwargs", [
-    ((), {}),
-    (("NULL", "NULL"), {}),
-    ((None, None, None), {}),
-    ((), {"image": "NULL"}),
-    (("NULL",), {"image": "NULL"}),
-])
+@pytest.mark.parametrize(
+    "args, kwargs",
+    [
+        ((), {}),
+        (("NULL", "NULL"), {}),
+        ((None, None, None), {}),
+        ((), {"image": "NULL"}),
+        (("NULL",), {"image": "NULL"}),
+    ],
+)
 def test_argument_count_and_keywords(args, kwargs):
     with pytest.raises(TypeError, match="RImage_asSDLSurface") as raised:
         convert(*args, **kwargs)

@@ -4,6 +4,7 @@ document, and a test checks that the document and these tables list the same
 rows. The pygame-state rows run in subprocesses, with a fake pygame package
 (or none) and a copy of the built module, so that no real pygame is seen.
 """
+
 import importlib.util
 import json
 import os
@@ -58,12 +59,17 @@ def raising(exception):
 
 CALL_ROWS = [
     # Argument types and counts.
-    ("no argument", arguments(),
-     ("TypeError", "RImage_asSDLSurface() takes exactly 1 argument (0 given)")),
-    ("two arguments", lambda r: ((r.text, r.text), {}),
-     ("TypeError", "RImage_asSDLSurface() takes exactly 1 argument (2 given)")),
-    ("keyword argument", lambda r: ((), {"image": r.text}),
-     ("TypeError", "RImage_asSDLSurface() takes no keyword arguments")),
+    ("no argument", arguments(), ("TypeError", "RImage_asSDLSurface() takes exactly 1 argument (0 given)")),
+    (
+        "two arguments",
+        lambda r: ((r.text, r.text), {}),
+        ("TypeError", "RImage_asSDLSurface() takes exactly 1 argument (2 given)"),
+    ),
+    (
+        "keyword argument",
+        lambda r: ((), {"image": r.text}),
+        ("TypeError", "RImage_asSDLSurface() takes no keyword arguments"),
+    ),
     ("int", arguments(12345), REFUSED),
     ("float", arguments(1.5), REFUSED),
     ("bytes holding a pointer text", lambda r: ((r.text.encode(),), {}), REFUSED),
@@ -77,7 +83,7 @@ CALL_ROWS = [
     ("tag with a trailing blank", text(lambda a: pointer_text(a, TAG + " ")), REFUSED),
     ("truncated to 1 character", text(lambda a: "_"), REFUSED),
     ("truncated inside the digits", text(lambda a: pointer_text(a)[:10]), REFUSED),
-    ("all digits, no tag", text(lambda a: pointer_text(a)[:1 + DIGITS]), REFUSED),
+    ("all digits, no tag", text(lambda a: pointer_text(a)[: 1 + DIGITS]), REFUSED),
     ("embedded NUL after the tag", text(lambda a: pointer_text(a, TAG + "\0")), REFUSED),
     ("embedded NUL inside the tag", text(lambda a: pointer_text(a, "_p_RIm\0age")), REFUSED),
     ("NUL characters as digits", text(lambda a: "_" + "\0" * DIGITS + TAG), NONE),
@@ -102,11 +108,13 @@ CALL_ROWS = [
     ("this is None", wrapped(lambda r: Wrapper(None)), REFUSED),
     ("this is a wrapper", wrapped(lambda r: Wrapper(Wrapper(r.text))), REFUSED),
     ("this raises ValueError", wrapped(lambda r: raising(ValueError("no pointer"))), REFUSED),
-    ("this raises KeyboardInterrupt", wrapped(lambda r: raising(KeyboardInterrupt("stop"))),
-     ("KeyboardInterrupt", "stop")),
+    (
+        "this raises KeyboardInterrupt",
+        wrapped(lambda r: raising(KeyboardInterrupt("stop"))),
+        ("KeyboardInterrupt", "stop"),
+    ),
     ("this raises SystemExit", wrapped(lambda r: raising(SystemExit(3))), ("SystemExit", "3")),
-    ("this has another tag", wrapped(lambda r: Wrapper(pointer_text(r.address, "_p_Other"))),
-     REFUSED),
+    ("this has another tag", wrapped(lambda r: Wrapper(pointer_text(r.address, "_p_Other"))), REFUSED),
     ('this is "NULL"', wrapped(lambda r: Wrapper("NULL")), NONE),
 ]
 
@@ -134,12 +142,14 @@ RECORD_ROWS = [
     ("last row ending at INT_MAX", {}, {"height": 2, "row_stride": 2**31 - 13}, (4, 2)),
     ("last row ending past INT_MAX", {}, {"height": 2, "row_stride": 2**31 - 12}, NONE),
     # SDL 3 takes no draw into a Surface 2^30 - 1 or more wide or tall.
-    ("grey, width 2^30 - 2", dict(channels=1), {"width": 2**30 - 2, "height": 1,
-                                                "row_stride": 2**30 - 2}, (2**30 - 2, 1)),
-    ("grey, width 2^30 - 1", dict(channels=1), {"width": 2**30 - 1, "height": 1,
-                                                "row_stride": 2**30 - 1}, NONE),
-    ("grey, height 2^30 - 1", dict(channels=1), {"width": 1, "height": 2**30 - 1,
-                                                 "row_stride": 1}, NONE),
+    (
+        "grey, width 2^30 - 2",
+        dict(channels=1),
+        {"width": 2**30 - 2, "height": 1, "row_stride": 2**30 - 2},
+        (2**30 - 2, 1),
+    ),
+    ("grey, width 2^30 - 1", dict(channels=1), {"width": 2**30 - 1, "height": 1, "row_stride": 2**30 - 1}, NONE),
+    ("grey, height 2^30 - 1", dict(channels=1), {"width": 1, "height": 2**30 - 1, "row_stride": 1}, NONE),
     ("4 channels, misaligned pixels", dict(channels=4, pixel_offset=1), {}, NONE),
     ("4 channels, row_stride not a multiple of 4", dict(channels=4, row_stride=18), {}, NONE),
 ]
@@ -170,8 +180,9 @@ def test_bad_call(record, build, expected):
     assert convert(record.text).get_size() == (4, 3)  # a refusal leaves the module usable
 
 
-@pytest.mark.parametrize("arguments, fields, expected",
-                         [pytest.param(a, f, e, id=label) for label, a, f, e in RECORD_ROWS])
+@pytest.mark.parametrize(
+    "arguments, fields, expected", [pytest.param(a, f, e, id=label) for label, a, f, e in RECORD_ROWS]
+)
 def test_bad_record(arguments, fields, expected):
     bad = Record(4, 3, **{"channels": 3, **arguments})
     for name, value in fields.items():
@@ -196,37 +207,66 @@ _PYGAME_C_API = _new(ctypes.addressof(_entries), _name, None)
 """
 
 ALL_MODULES = ["pygame.base", "pygame.surface", "pygame.surflock"]
-CONSTRUCTOR_MISSING = ("RuntimeError",
-                       "pygame's surface constructor is missing: pygame.surface gave no C API")
-SDL_MISSING = ("RuntimeError", ("SDL 2's SDL_CreateRGBSurfaceWithFormatFrom, "
-                                "SDL_MasksToPixelFormatEnum, SDL_SetPaletteColors or "
-                                "SDL_FreeSurface is missing from the SDL that pygame loaded, "
-                                "and so is SDL 3's "
-                                "SDL_CreateSurfaceFrom, SDL_GetPixelFormatForMasks, "
-                                "SDL_CreateSurfacePalette, SDL_SetPaletteColors or "
-                                "SDL_DestroySurface"))
+CONSTRUCTOR_MISSING = ("RuntimeError", "pygame's surface constructor is missing: pygame.surface gave no C API")
+SDL_MISSING = (
+    "RuntimeError",
+    (
+        "SDL 2's SDL_CreateRGBSurfaceWithFormatFrom, "
+        "SDL_MasksToPixelFormatEnum, SDL_SetPaletteColors or "
+        "SDL_FreeSurface is missing from the SDL that pygame loaded, "
+        "and so is SDL 3's "
+        "SDL_CreateSurfaceFrom, SDL_GetPixelFormatForMasks, "
+        "SDL_CreateSurfacePalette, SDL_SetPaletteColors or "
+        "SDL_DestroySurface"
+    ),
+)
 
 # label, fake module bodies (None: no pygame package at all), what the import
 # of Quorvelc raises (None: it succeeds), the call results for a record, None
 # and a refused text, and the pygame modules whose import was tried.
 PYGAME_ROWS = [
-    ("no pygame installed", None,
-     ("ModuleNotFoundError", "No module named 'pygame'"), None, []),
-    ("pygame.base failing to import", {"base": "raise ImportError('base is broken')"},
-     ("ImportError", "base is broken"), None, ALL_MODULES),
-    ("pygame.base raising another error", {"base": "raise RuntimeError('base is broken')"},
-     ("RuntimeError", "base is broken"), None, ALL_MODULES),
-    ("pygame.surface failing to import", {"surface": "raise ImportError('surface is broken')"},
-     ("ImportError", "surface is broken"), None, ALL_MODULES),
-    ("every pygame module failing",
-     {"base": "raise ImportError('base')", "surface": "raise RuntimeError('surface')",
-      "surflock": "raise ValueError('surflock')"},
-     ("ValueError", "surflock"), None, ALL_MODULES),
+    ("no pygame installed", None, ("ModuleNotFoundError", "No module named 'pygame'"), None, []),
+    (
+        "pygame.base failing to import",
+        {"base": "raise ImportError('base is broken')"},
+        ("ImportError", "base is broken"),
+        None,
+        ALL_MODULES,
+    ),
+    (
+        "pygame.base raising another error",
+        {"base": "raise RuntimeError('base is broken')"},
+        ("RuntimeError", "base is broken"),
+        None,
+        ALL_MODULES,
+    ),
+    (
+        "pygame.surface failing to import",
+        {"surface": "raise ImportError('surface is broken')"},
+        ("ImportError", "surface is broken"),
+        None,
+        ALL_MODULES,
+    ),
+    (
+        "every pygame module failing",
+        {
+            "base": "raise ImportError('base')",
+            "surface": "raise RuntimeError('surface')",
+            "surflock": "raise ValueError('surflock')",
+        },
+        ("ValueError", "surflock"),
+        None,
+        ALL_MODULES,
+    ),
     ("modules without C API", {}, None, [CONSTRUCTOR_MISSING, NONE, REFUSED], ALL_MODULES),
-    ("C API that is no capsule", {m: "_PYGAME_C_API = 12345" for m in ("base", "surface", "surflock")},
-     None, [CONSTRUCTOR_MISSING, NONE, REFUSED], ALL_MODULES),
-    ("C API without SDL behind it", {"surface": CAPSULE_WITHOUT_SDL},
-     None, [SDL_MISSING, NONE, REFUSED], ALL_MODULES),
+    (
+        "C API that is no capsule",
+        {m: "_PYGAME_C_API = 12345" for m in ("base", "surface", "surflock")},
+        None,
+        [CONSTRUCTOR_MISSING, NONE, REFUSED],
+        ALL_MODULES,
+    ),
+    ("C API without SDL behind it", {"surface": CAPSULE_WITHOUT_SDL}, None, [SDL_MISSING, NONE, REFUSED], ALL_MODULES),
 ]
 
 DRIVER = """
@@ -260,13 +300,15 @@ def module_copy(tmp_path):
     # The bytes only: copy2 goes through CopyFile2 on Windows, which Wine 8 lacks.
     shutil.copyfile(Quorvelc.__file__, folder / Path(Quorvelc.__file__).name)
     package = Path(importlib.util.find_spec("Quorvel").origin).parent
-    shutil.copytree(package, folder / "Quorvel", copy_function=shutil.copyfile,
-                    ignore=shutil.ignore_patterns("__pycache__"))
+    shutil.copytree(
+        package, folder / "Quorvel", copy_function=shutil.copyfile, ignore=shutil.ignore_patterns("__pycache__")
+    )
     return folder
 
 
-@pytest.mark.parametrize("bodies, import_error, calls, attempted",
-                         [pytest.param(b, i, c, a, id=label) for label, b, i, c, a in PYGAME_ROWS])
+@pytest.mark.parametrize(
+    "bodies, import_error, calls, attempted", [pytest.param(b, i, c, a, id=label) for label, b, i, c, a in PYGAME_ROWS]
+)
 def test_pygame_state(tmp_path, module_copy, bodies, import_error, calls, attempted):
     path = [str(module_copy), str(TESTS_DIR)]
     if bodies is not None:
@@ -277,14 +319,19 @@ def test_pygame_state(tmp_path, module_copy, bodies, import_error, calls, attemp
             (package / f"{name}.py").write_text(NOTE_IMPORT + bodies.get(name, ""))
         path.insert(0, str(package.parent))
     # -S: no site-packages, so the real pygame stays out of reach.
-    done = subprocess.run([sys.executable, "-S", "-c", DRIVER], cwd=tmp_path, capture_output=True,
-                          text=True, timeout=120, check=False,
-                          env={**os.environ, "PYTHONPATH": os.pathsep.join(path)})
+    done = subprocess.run(
+        [sys.executable, "-S", "-c", DRIVER],
+        cwd=tmp_path,
+        capture_output=True,
+        text=True,
+        timeout=120,
+        check=False,
+        env={**os.environ, "PYTHONPATH": os.pathsep.join(path)},
+    )
     assert done.returncode == 0, done.stderr
     result = json.loads(done.stdout.strip().splitlines()[-1])
     assert result["import"] == (list(import_error) if import_error else None)
-    expected_calls = None if calls is None else [list(c) if isinstance(c, tuple) else c
-                                                 for c in calls]
+    expected_calls = None if calls is None else [list(c) if isinstance(c, tuple) else c for c in calls]
     assert result["calls"] == expected_calls
     assert result["attempted"] == attempted
 
@@ -292,8 +339,7 @@ def test_pygame_state(tmp_path, module_copy, bodies, import_error, calls, attemp
 def test_document_lists_every_row():
     """docs/bad-input.md and the tables above name the same rows."""
     labels = re.findall(r"^\| (.+?) \|", DOCUMENT.read_text(), flags=re.MULTILINE)
-    documented = {label.replace("\\|", "|") for label in labels
-                  if not set(label) <= {"-", " "} and label != "Input"}
+    documented = {label.replace("\\|", "|") for label in labels if not set(label) <= {"-", " "} and label != "Input"}
     tested = {row[0] for table in (CALL_ROWS, RECORD_ROWS, PYGAME_ROWS) for row in table}
     tested.add(test_faults.DOCUMENT_ROW)
     assert documented == tested

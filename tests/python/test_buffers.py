@@ -1,5 +1,6 @@
 """Quorvel: Surfaces over any writable buffer, what it refuses, and Surfaces
 that keep their pixels alive."""
+
 import array
 import ctypes
 import gc
@@ -22,8 +23,13 @@ from records import (
 )
 
 W, H = 5, 4  # odd width: 3-channel rows are not 4-byte multiples
-FORMATS = {"L": (1, (0, 0, 0, 0)), "RGB": (3, RED_FIRST_24), "BGR": (3, BLUE_FIRST_24),
-           "RGBA": (4, RED_FIRST_32), "BGRA": (4, BLUE_FIRST_32)}
+FORMATS = {
+    "L": (1, (0, 0, 0, 0)),
+    "RGB": (3, RED_FIRST_24),
+    "BGR": (3, BLUE_FIRST_24),
+    "RGBA": (4, RED_FIRST_32),
+    "BGRA": (4, BLUE_FIRST_32),
+}
 
 
 def numpy():
@@ -70,7 +76,7 @@ def padded_case(bpp):
     """Rows of W pixels, 4 bytes of padding after each: a (H, W, bpp) view of a wider array."""
     pitch = W * bpp + 4
     base = numpy().full((H, pitch), CANARY, "uint8")
-    view = base[:, :W * bpp].reshape(H, W, bpp)
+    view = base[:, : W * bpp].reshape(H, W, bpp)
     assert numpy().shares_memory(view, base)
     return view, {}, memoryview(base).cast("B"), 0, pitch
 
@@ -78,15 +84,12 @@ def padded_case(bpp):
 # kind: makes a case for a bytes-per-pixel count; the formats it takes
 KINDS = {
     "array": (lambda bpp: array_case((H, W, bpp), (slice(0, H), slice(0, W)), bpp), FORMATS),
-    "region": (lambda bpp: array_case((H + 3, W + 2, bpp), (slice(2, H + 2), slice(1, W + 1)), bpp),
-               FORMATS),
+    "region": (lambda bpp: array_case((H + 3, W + 2, bpp), (slice(2, H + 2), slice(1, W + 1)), bpp), FORMATS),
     "padded": (padded_case, FORMATS),
     "grey 2-D": (lambda bpp: array_case((H, W), (slice(0, H), slice(0, W)), bpp), ["L"]),
     "bytearray": (lambda bpp: flat(canary_bytes(W * H * bpp + 3), bpp), FORMATS),
-    "memoryview": (lambda bpp: flat(memoryview(canary_bytes((W * bpp + 4) * H)), bpp,
-                                    pitch=W * bpp + 4), FORMATS),
-    "array.array": (lambda bpp: array_flat(array.array("B", canary_bytes(W * H * bpp)), bpp),
-                    FORMATS),
+    "memoryview": (lambda bpp: flat(memoryview(canary_bytes((W * bpp + 4) * H)), bpp, pitch=W * bpp + 4), FORMATS),
+    "array.array": (lambda bpp: array_flat(array.array("B", canary_bytes(W * H * bpp)), bpp), FORMATS),
     "mmap": (lambda bpp: flat(canary_mmap(W * H * bpp + 5), bpp), FORMATS),
     "ctypes": (lambda bpp: flat(canary_ctypes(W * H * bpp), bpp), FORMATS),
 }
@@ -102,23 +105,26 @@ def colour(x, y, fmt):
 def stored(rgba, fmt):
     """The bytes of a pixel of this colour in memory."""
     r, g, b, a = rgba
-    return {"L": [g], "RGB": [r, g, b], "BGR": [b, g, r], "RGBA": [r, g, b, a],
-            "BGRA": [b, g, r, a]}[fmt]
+    return {"L": [g], "RGB": [r, g, b], "BGR": [b, g, r], "RGBA": [r, g, b, a], "BGRA": [b, g, r, a]}[fmt]
 
 
-@pytest.mark.parametrize("kind, fmt", [(k, f) for k, (_, formats) in KINDS.items() for f in formats],
-                         ids=lambda v: str(v))
+@pytest.mark.parametrize(
+    "kind, fmt", [(k, f) for k, (_, formats) in KINDS.items() for f in formats], ids=lambda v: str(v)
+)
 def test_surface_over_the_buffer_both_ways(kind, fmt):
     bpp, masks = FORMATS[fmt]
     buffer, arguments, memory, start, pitch = KINDS[kind][0](bpp)
     surface = Quorvel.frombuffer(buffer, format=fmt, **arguments)
     assert isinstance(surface, pygame.Surface)
-    assert (surface.get_size(), surface.get_pitch(), surface.get_bytesize(), surface.get_masks()) \
-        == ((W, H), pitch, bpp, masks)
+    assert (surface.get_size(), surface.get_pitch(), surface.get_bytesize(), surface.get_masks()) == (
+        (W, H),
+        pitch,
+        bpp,
+        masks,
+    )
     # record_for builds the same record, over the same first pixel.
     record = Quorvel.record_for(buffer, format=fmt, **arguments)
-    assert (record.width, record.height, record.row_stride, record.channels, record.depth) \
-        == (W, H, pitch, bpp, 8)
+    assert (record.width, record.height, record.row_stride, record.channels, record.depth) == (W, H, pitch, bpp, 8)
     assert record.pixels == surface._pixels_address
 
     # Through the Surface into the memory: each pixel where it belongs, nothing else touched.
@@ -129,13 +135,13 @@ def test_surface_over_the_buffer_both_ways(kind, fmt):
     for y in range(H):
         for x in range(W):
             at = start + y * pitch + x * bpp
-            expected[at:at + bpp] = stored(colour(x, y, fmt), fmt)
-    assert list(bytes(memory[:len(memory)])) == expected
+            expected[at : at + bpp] = stored(colour(x, y, fmt), fmt)
+    assert list(bytes(memory[: len(memory)])) == expected
 
     # From the memory into the Surface.
     at = start + (H - 1) * pitch + (W - 1) * bpp
     rgba = colour(1, 2, fmt) if fmt == "L" else (9, 99, 199, 77 if bpp == 4 else 255)
-    memory[at:at + bpp] = bytes(stored(rgba, fmt))
+    memory[at : at + bpp] = bytes(stored(rgba, fmt))
     assert surface.get_at((W - 1, H - 1)) == rgba
 
 
@@ -180,14 +186,17 @@ REFUSALS = {
     "pitch over INT_MAX": (fb, lambda: (cb(9), (1, 1), "L"), {"pitch": 1 << 31}, ValueError, "C int"),
     "rows past INT_MAX": (fb, lambda: (cb(12), (1, 3), "L"), {"pitch": 1 << 30}, ValueError, "INT_MAX"),
     "4-channel pitch": (fb, lambda: (cb(16), (1, 2), "RGBA"), {"pitch": 6}, ValueError, "multiple of 4"),
-    "4-channel address": (fb, lambda: (memoryview(cb(20))[1:], (2, 2), "BGRA"), {},
-                          ValueError, "multiple of 4"),
-    "4-channel region": (fb, lambda: (ca((41,))[1:].reshape(2, 5, 4)[:, 1:], None, "BGRA"), {},
-                         ValueError, "multiple of 4"),
+    "4-channel address": (fb, lambda: (memoryview(cb(20))[1:], (2, 2), "BGRA"), {}, ValueError, "multiple of 4"),
+    "4-channel region": (
+        fb,
+        lambda: (ca((41,))[1:].reshape(2, 5, 4)[:, 1:], None, "BGRA"),
+        {},
+        ValueError,
+        "multiple of 4",
+    ),
     "record_for": (Quorvel.record_for, lambda: (bytes(3), (1, 1)), {}, TypeError, "read-only"),
     "negative address": (Quorvel.pointer_text, lambda: (-1,), {}, ValueError, "does not fit"),
-    "address too large": (Quorvel.pointer_text, lambda: (1 << 8 * POINTER_SIZE,), {},
-                          ValueError, "does not fit"),
+    "address too large": (Quorvel.pointer_text, lambda: (1 << 8 * POINTER_SIZE,), {}, ValueError, "does not fit"),
     "fromrecord": (Quorvel.fromrecord, lambda: (7,), {}, TypeError, "Type error. Expected _p_RImage"),
 }
 
@@ -218,7 +227,7 @@ def test_surface_keeps_its_pixels_alive_and_in_place_then_lets_go():
     assert source() is not None
     pygame.draw.rect(surface, (10, 20, 30, 40), pygame.Rect(1, 1, 2, 1))
     assert surface.get_at((2, 1)) == (10, 20, 30, 40)
-    assert source()[(4 + 2) * 4:(4 + 3) * 4].tobytes() == bytes([30, 20, 10, 40])
+    assert source()[(4 + 2) * 4 : (4 + 3) * 4].tobytes() == bytes([30, 20, 10, 40])
 
     # What keeps the Surface alive keeps its pixels alive.
     keepers = [surface.subsurface(pygame.Rect(1, 1, 2, 2))]
@@ -239,8 +248,11 @@ def test_surface_keeps_its_pixels_alive_and_in_place_then_lets_go():
     # In place: no resize, no close while a Surface (or a record_for record)
     # shows the memory.
     pixels, mapped, handed = bytearray(48), mmap.mmap(-1, 48), bytearray(12)
-    holders = [Quorvel.frombuffer(pixels, (4, 4), "RGB"), Quorvel.frombuffer(mapped, (4, 4), "RGB"),
-               Quorvel.record_for(handed, (2, 2))]
+    holders = [
+        Quorvel.frombuffer(pixels, (4, 4), "RGB"),
+        Quorvel.frombuffer(mapped, (4, 4), "RGB"),
+        Quorvel.record_for(handed, (2, 2)),
+    ]
     for refused in (lambda: pixels.extend(b"more"), mapped.close, lambda: handed.extend(b"more")):
         with pytest.raises(BufferError):
             refused()

@@ -201,11 +201,7 @@ def misfits(reports, allowed, after, excused=()):
     return [
         (index, report)
         for index, report in enumerate(reports)
-        if (
-            index not in excused
-            if report[0] == "signal"
-            else report[0] not in allowed or report[2] != after
-        )
+        if (index not in excused if report[0] == "signal" else report[0] not in allowed or report[2] != after)
     ]
 
 

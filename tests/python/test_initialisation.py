@@ -1,6 +1,7 @@
 """Initialisation against broken pygame installs, a second initialisation, and
 lenient pointer texts: each runs in its own interpreter, so that a crash or a
 hang fails one test instead of the whole run."""
+
 import pytest
 
 from records import POINTER_SIZE
@@ -18,13 +19,16 @@ else:
 """
 
 
-@pytest.mark.parametrize("failing, reported", [
-    (("base",), "base"),
-    (("base", "surflock"), "surflock"),  # the most recent failure stands
-    (("base", "surface"), "surface"),
-    (("surface",), "surface"),
-    (("surflock",), "surflock"),
-])
+@pytest.mark.parametrize(
+    "failing, reported",
+    [
+        (("base",), "base"),
+        (("base", "surflock"), "surflock"),  # the most recent failure stands
+        (("base", "surface"), "surface"),
+        (("surface",), "surface"),
+        (("surflock",), "surflock"),
+    ],
+)
 def test_failed_pygame_import_fails_the_import(fake_pygame, run_python, failing, reported):
     root, marks = fake_pygame(**{name: REFUSING.format(name) for name in failing})
     kind, message = run_python(IMPORT_QUORVELC, first_path=root)
@@ -51,12 +55,15 @@ print(json.dumps(out))
 """
 
 
-@pytest.mark.parametrize("api", [
-    "",  # no _PYGAME_C_API at all
-    "_PYGAME_C_API = 42\n",
-    "_PYGAME_C_API = [0] * 64\n",
-    "_PYGAME_C_API = None\n",
-])
+@pytest.mark.parametrize(
+    "api",
+    [
+        "",  # no _PYGAME_C_API at all
+        "_PYGAME_C_API = 42\n",
+        "_PYGAME_C_API = [0] * 64\n",
+        "_PYGAME_C_API = None\n",
+    ],
+)
 def test_pygame_without_c_api_imports_but_cannot_convert(fake_pygame, run_python, api):
     root, marks = fake_pygame(base=api, surface=api, surflock=api)
     out = run_python(CONVERT_WITHOUT_PYGAME_API, first_path=root)
@@ -99,10 +106,14 @@ def test_second_initialisation_keeps_the_registry_sound(run_python):
     out = run_python(REINITIALISE, timeout=60)
     assert out["same-object"] is False
     for name in ("first", "second"):
-        assert out[name] == {"size": [3, 2], "pixel": [1, 2, 3, 4], "null": "None",
-                             "_p_Other": "Type error. Expected _p_RImage",
-                             "_p_RImage_": "Type error. Expected _p_RImage",
-                             "again": [3, 2]}, name
+        assert out[name] == {
+            "size": [3, 2],
+            "pixel": [1, 2, 3, 4],
+            "null": "None",
+            "_p_Other": "Type error. Expected _p_RImage",
+            "_p_RImage_": "Type error. Expected _p_RImage",
+            "again": [3, 2],
+        }, name
 
 
 # Lenient decoding of texts that name a record of the subprocess. Characters
@@ -136,8 +147,11 @@ print(json.dumps(out))
 """
 
 
-@pytest.mark.skipif(POINTER_SIZE != 8, reason="needs a record whose top two address "
-                    "bytes are 0, as in 64-bit user space; 32-bit addresses use all 4 bytes")
+@pytest.mark.skipif(
+    POINTER_SIZE != 8,
+    reason="needs a record whose top two address "
+    "bytes are 0, as in 64-bit user space; 32-bit addresses use all 4 bytes",
+)
 def test_lenient_texts_of_a_live_record(run_python):
     out = run_python(LENIENT)
     assert out == {"upper-second-digits": True, "kept-byte": True, "non-ascii": True}

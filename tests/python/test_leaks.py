@@ -5,6 +5,7 @@ conversions of a few kinds, after a warm-up round. The tests then check that
 no reference to an argument, to None or to a wrapper's `this` was kept or
 dropped, and that resident memory grew by less than 8 MiB.
 """
+
 import ctypes
 import gc
 import os
@@ -29,11 +30,20 @@ MEMORY_LIMIT = 8 << 20
 
 class ProcessMemoryCounters(ctypes.Structure):
     """Windows' PROCESS_MEMORY_COUNTERS: DWORDs, then SIZE_Ts."""
+
     _fields_ = [("cb", ctypes.c_uint32), ("PageFaultCount", ctypes.c_uint32)] + [
-        (name, ctypes.c_size_t) for name in (
-            "PeakWorkingSetSize", "WorkingSetSize", "QuotaPeakPagedPoolUsage",
-            "QuotaPagedPoolUsage", "QuotaPeakNonPagedPoolUsage", "QuotaNonPagedPoolUsage",
-            "PagefileUsage", "PeakPagefileUsage")]
+        (name, ctypes.c_size_t)
+        for name in (
+            "PeakWorkingSetSize",
+            "WorkingSetSize",
+            "QuotaPeakPagedPoolUsage",
+            "QuotaPagedPoolUsage",
+            "QuotaPeakNonPagedPoolUsage",
+            "QuotaNonPagedPoolUsage",
+            "PagefileUsage",
+            "PeakPagefileUsage",
+        )
+    ]
 
 
 def windows_working_set():
@@ -90,20 +100,23 @@ class Workload:
         self.deep = Record(4, 4, depth=16)  # a layout that cannot be shown
         # Arguments that give a Surface, or None.
         self.accepted = [r.text for r in self.records] + [
-            self.wrapper, None, "NULL", self.deep.text,
+            self.wrapper,
+            None,
+            "NULL",
+            self.deep.text,
         ]
         self.unshowable = self.accepted[-1]
         # Arguments that raise TypeError, each of another kind.
         address = self.records[0].address
         self.refused = [
-            pointer_text(address, "_p_Other"),     # wrong tag
-            pointer_text(address)[:12],            # truncated
-            pointer_text(address, TAG + "\0"),     # embedded NUL
-            "_" + "\udc80" * 16 + TAG,             # not encodable
-            12345,                                 # not a text
-            object(),                              # no `this`
-            Wrapper(42),                           # `this` not a str
-            RaisingThis(),                         # `this` raises
+            pointer_text(address, "_p_Other"),  # wrong tag
+            pointer_text(address)[:12],  # truncated
+            pointer_text(address, TAG + "\0"),  # embedded NUL
+            "_" + "\udc80" * 16 + TAG,  # not encodable
+            12345,  # not a text
+            object(),  # no `this`
+            Wrapper(42),  # `this` not a str
+            RaisingThis(),  # `this` raises
         ]
         self.arguments = self.accepted + self.refused + [self.wrapper.this]
 
@@ -151,8 +164,7 @@ NONE_NOISE = 8
 
 def test_conversions_keep_no_reference(workload):
     before, after = dict(workload.before_counts), dict(workload.after_counts)
-    none_keys = [key for key, argument in zip(list(before)[1:], workload.arguments)
-                 if argument is None] + ["None"]
+    none_keys = [key for key, argument in zip(list(before)[1:], workload.arguments) if argument is None] + ["None"]
     for key in none_keys:
         assert abs(after.pop(key) - before.pop(key)) <= NONE_NOISE, key
     assert after == before

@@ -2,6 +2,7 @@
 its version in the package metadata, the typed stub (checked with mypy
 against the demo and against calls it must reject), and a README whose
 Python examples run as written."""
+
 import ast
 import importlib.metadata
 import importlib.util
@@ -55,7 +56,8 @@ def test_stub_parses_on_python_3_9_and_matches_the_module():
 # File name -> (code, the mypy error codes it must get). Each file uses the
 # installed stub; the demo is checked as it is.
 MYPY_CASES = {
-    "accepted.py": ("""
+    "accepted.py": (
+        """
         from typing import Optional
         import pygame
         import Quorvelc
@@ -79,26 +81,41 @@ MYPY_CASES = {
         Quorvelc.RImage_asSDLSurface(Wrapper("NULL"))
         Quorvelc.RImage_asSDLSurface(ReadOnly())
         Quorvelc.RImage_asSDLSurface(None)
-    """, set()),
-    "integer_argument.py": ("""
+    """,
+        set(),
+    ),
+    "integer_argument.py": (
+        """
         import Quorvelc
         Quorvelc.RImage_asSDLSurface(42)
-    """, {"arg-type"}),
-    "keyword_argument.py": ("""
+    """,
+        {"arg-type"},
+    ),
+    "keyword_argument.py": (
+        """
         import Quorvelc
         Quorvelc.RImage_asSDLSurface(image="NULL")
-    """, {"call-arg"}),
-    "this_not_text.py": ("""
+    """,
+        {"call-arg"},
+    ),
+    "this_not_text.py": (
+        """
         import Quorvelc
         class Wrapper:
             this = 7
         Quorvelc.RImage_asSDLSurface(Wrapper())
-    """, {"arg-type"}),
-    "none_unchecked.py": ("""
+    """,
+        {"arg-type"},
+    ),
+    "none_unchecked.py": (
+        """
         import Quorvelc
         Quorvelc.RImage_asSDLSurface("NULL").get_width()
-    """, {"union-attr"}),
-    "uses_quorvel.py": ("""
+    """,
+        {"union-attr"},
+    ),
+    "uses_quorvel.py": (
+        """
         import array
         import pygame
         import Quorvel
@@ -111,17 +128,25 @@ MYPY_CASES = {
         kept = Quorvel.fromrecord(text)
         if kept is not None:
             kept.get_width()
-    """, set()),
-    "quorvel_misused.py": ("""
+    """,
+        set(),
+    ),
+    "quorvel_misused.py": (
+        """
         import Quorvel
         Quorvel.frombuffer(bytearray(3), (1, 1), format=3)
         Quorvel.pointer_text("NULL")
         Quorvel.fromrecord("NULL").get_width()
-    """, {"arg-type", "union-attr"}),
-    "version_attribute.py": ("""
+    """,
+        {"arg-type", "union-attr"},
+    ),
+    "version_attribute.py": (
+        """
         import Quorvelc
         print(Quorvelc.__version__)
-    """, {"attr-defined"}),
+    """,
+        {"attr-defined"},
+    ),
 }
 
 
@@ -137,9 +162,23 @@ def mypy_errors(tmp_path_factory):
         files.append(name)
     # Run outside the checkout, so that only the installed stub can be found.
     done = subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--show-error-codes", "--no-error-summary",
-         "--cache-dir", str(work / ".cache"), *files],
-        cwd=work, capture_output=True, text=True, timeout=300, check=False)
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--strict",
+            "--show-error-codes",
+            "--no-error-summary",
+            "--cache-dir",
+            str(work / ".cache"),
+            *files,
+        ],
+        cwd=work,
+        capture_output=True,
+        text=True,
+        timeout=300,
+        check=False,
+    )
     assert done.returncode in (0, 1), f"mypy crashed:\n{done.stdout}\n{done.stderr}"
     errors = {}
     for line in done.stdout.splitlines():
@@ -169,15 +208,20 @@ def test_readme_shows_a_runnable_conversion():
     assert any("RImage_asSDLSurface" in block for block in _readme_python_blocks())
 
 
-@pytest.mark.parametrize("block", _readme_python_blocks(),
-                         ids=lambda block: block.strip().splitlines()[0][:40])
+@pytest.mark.parametrize("block", _readme_python_blocks(), ids=lambda block: block.strip().splitlines()[0][:40])
 def test_readme_python_examples_run_as_written(block, tmp_path):
     if "import numpy" in block:
         pytest.importorskip("numpy", reason="the example shows numpy arrays")
     # As a user would paste it: a fresh interpreter, outside the checkout.
-    done = subprocess.run([sys.executable, "-c", block], cwd=tmp_path,
-                          env=dict(os.environ, SDL_VIDEODRIVER="dummy"),
-                          capture_output=True, text=True, timeout=60, check=False)
+    done = subprocess.run(
+        [sys.executable, "-c", block],
+        cwd=tmp_path,
+        env=dict(os.environ, SDL_VIDEODRIVER="dummy"),
+        capture_output=True,
+        text=True,
+        timeout=60,
+        check=False,
+    )
     assert done.returncode == 0, f"exit {done.returncode}\n{done.stdout}\n{done.stderr}"
 
 
@@ -190,6 +234,7 @@ def test_programs_use_the_one_record_declaration(program):
         text = next(b for b in _readme_python_blocks() if "RImage_asSDLSurface(" in b)
     tree = ast.parse(text)
     assert not [n.name for n in ast.walk(tree) if isinstance(n, ast.ClassDef) and n.name == "RImage"]
-    imported = {a.name for n in ast.walk(tree) if isinstance(n, ast.ImportFrom)
-                and n.module == "Quorvel" for a in n.names}
+    imported = {
+        a.name for n in ast.walk(tree) if isinstance(n, ast.ImportFrom) and n.module == "Quorvel" for a in n.names
+    }
     assert {"RImage", "pointer_text"} <= imported

@@ -1,5 +1,6 @@
 """The Surface views the record's own pixels: writes go both ways, rows step
 by row_stride, and the padding between rows is never shown nor written."""
+
 import pygame
 import pytest
 
@@ -23,8 +24,7 @@ WIDTH, HEIGHT, PADDING = 5, 3, 8
 
 
 def padded_record(channels, order):
-    return Record(WIDTH, HEIGHT, channels=channels, order=order,
-                  row_stride=WIDTH * channels + PADDING)
+    return Record(WIDTH, HEIGHT, channels=channels, order=order, row_stride=WIDTH * channels + PADDING)
 
 
 def full_colour(colour):
@@ -33,8 +33,9 @@ def full_colour(colour):
 
 def padding_bytes(record):
     row = WIDTH * record.bytes_per_pixel
-    return b"".join(bytes(record.memory[y * record.row_stride + row:(y + 1) * record.row_stride])
-                    for y in range(HEIGHT))
+    return b"".join(
+        bytes(record.memory[y * record.row_stride + row : (y + 1) * record.row_stride]) for y in range(HEIGHT)
+    )
 
 
 @pytest.mark.parametrize("channels, order, colour, stored", LAYOUTS)
@@ -57,7 +58,7 @@ def test_set_at_writes_that_pixel_only(channels, order, colour, stored):
     start = record.offset(3, 2)
     after = bytes(record.memory)
     assert after[:start] == before[:start]
-    assert after[start + channels:] == before[start + channels:]
+    assert after[start + channels :] == before[start + channels :]
 
 
 @pytest.mark.parametrize("channels, order, colour, stored", LAYOUTS)

@@ -1,5 +1,6 @@
 """Calls keep no reference and drop none: the reference counts of everything
 handed in, and of None, are the same after many calls as before."""
+
 import sys
 
 import pytest
@@ -24,9 +25,11 @@ def call_many(value, refused):
 
 @pytest.fixture(scope="module")
 def records():
-    return {"shown": Record(4, 2, channels=4, order=b"RGBA"),
-            "grey": Record(4, 2, channels=1),
-            "not-shown": Record(4, 2, depth=16)}
+    return {
+        "shown": Record(4, 2, channels=4, order=b"RGBA"),
+        "grey": Record(4, 2, channels=1),
+        "not-shown": Record(4, 2, depth=16),
+    }
 
 
 CASES = [

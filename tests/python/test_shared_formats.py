@@ -1,6 +1,7 @@
 """Colour Surfaces of one format share one SDL pixel format, with each other
 and with pygame's own Surfaces of that format. Made and freed in any order,
 every live Surface keeps that format and shows its own record's pixels."""
+
 import pygame
 import pytest
 
@@ -10,12 +11,15 @@ from records import BLUE_FIRST_24, BLUE_FIRST_32, RED_FIRST_24, RED_FIRST_32, Re
 convert = Quorvelc.RImage_asSDLSurface
 
 
-@pytest.mark.parametrize("channels, order, masks", [
-    (3, b"RGB", RED_FIRST_24),
-    (3, b"BGR", BLUE_FIRST_24),
-    (4, b"RGBA", RED_FIRST_32),
-    (4, b"BGRA", BLUE_FIRST_32),
-])
+@pytest.mark.parametrize(
+    "channels, order, masks",
+    [
+        (3, b"RGB", RED_FIRST_24),
+        (3, b"BGR", BLUE_FIRST_24),
+        (4, b"RGBA", RED_FIRST_32),
+        (4, b"BGRA", BLUE_FIRST_32),
+    ],
+)
 def test_format_outlives_surfaces_freed_in_any_order(channels, order, masks):
     records = [Record(4, 2, channels=channels, order=order) for _ in range(5)]
     for level, record in enumerate(records, start=1):
