@@ -95,8 +95,8 @@ def configure_and_build(session, preset):
 @nox.session(python=PYTHONS)
 @nox.parametrize("flavour", FLAVOURS)
 def tests(session, flavour):
-    """Python suite: .[flavour,test] installed into the session's own environment."""
-    session.install(f".[{flavour},test]")
+    """Python suite: .[flavour,test] and numpy installed into the session's own environment."""
+    session.install(f".[{flavour},test]", "numpy")
     session.run("python", "-c", chroot_host.REPORT, env=HEADLESS)
     session.run("python", *PYTEST, *session.posargs, env=HEADLESS)
 
@@ -259,7 +259,12 @@ def dist(session):
     portable = BUILD / "portable"
     for interpreter, flavour in runs:
         python = fresh_venv(
-            session, portable / f"venv-{interpreter}-{flavour}", f"{wheel}[test]", flavour, interpreter=interpreter
+            session,
+            portable / f"venv-{interpreter}-{flavour}",
+            f"{wheel}[test]",
+            flavour,
+            "numpy",
+            interpreter=interpreter,
         )
         with session.chdir(portable):  # outside the checkout: only the wheel's module is found
             session.run(python, "-c", chroot_host.REPORT, env=HEADLESS, external=True)
