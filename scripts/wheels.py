@@ -47,10 +47,10 @@ ZIG_ARCH = {"i686": "x86"}  # zig's name where the wheel tag's differs
 
 
 def zig() -> str:
-    spec = importlib.util.find_spec("ziglang")
-    if spec is None or spec.origin is None:
+    found = importlib.util.find_spec("ziglang")
+    if found is None or found.origin is None:
         sys.exit("zig's compiler is missing: pip install ziglang")
-    return str(Path(spec.origin).parent / "zig")
+    return str(Path(found.origin).parent / "zig")
 
 
 def run(parts: Iterable[object], check: bool = False, **options: Any) -> subprocess.CompletedProcess[Any]:

@@ -143,8 +143,8 @@ def call(argument, index):
     return describe(value), past_end, describe(again)
 
 
-def fresh_spec(folder):
-    """The import spec of a copy of the installed Quorvelc in `folder`. This
+def fresh_copy(folder):
+    """How to load a copy of the installed Quorvelc put in `folder`. This
     process has imported Quorvelc already (the tests' records come from
     Quorvel), and the interpreter never initialises a module of single-phase
     initialisation twice from one file; the copy is a library of its own, so
@@ -155,12 +155,12 @@ def fresh_spec(folder):
     return importlib.util.spec_from_file_location("Quorvelc", copy)
 
 
-def import_module(spec, index):
+def import_module(loading, index):
     """(outcome, past the end, what the module, imported again if it failed,
     gives for a record once memory is back)."""
-    value, past_end = failing(index, importlib.util.module_from_spec, spec)
+    value, past_end = failing(index, importlib.util.module_from_spec, loading)
     try:
-        shown = importlib.util.module_from_spec(spec).RImage_asSDLSurface(SHOWN.text)
+        shown = importlib.util.module_from_spec(loading).RImage_asSDLSurface(SHOWN.text)
     except Exception as error:  # noqa: BLE001 - the error is the outcome
         shown = error
     return describe(value), past_end, describe(shown)
@@ -218,7 +218,7 @@ def misfits(reports, allowed, after, excused=()):
 def test_every_allocation_failing(path, tmp_path):
     excused = ()
     if path == "import":
-        reports, (outcome, _, after) = sweep(import_module, fresh_spec(tmp_path))
+        reports, (outcome, _, after) = sweep(import_module, fresh_copy(tmp_path))
         assert (outcome, after[0]) == ("module", "Surface")
         allowed = {"module", MEMORY_ERROR}
     else:
