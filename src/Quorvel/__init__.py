@@ -20,6 +20,7 @@ buffer, and ties what owns the pixels to the Surface it returns:
 from __future__ import annotations
 
 import ctypes
+import math
 import struct
 import sys
 import threading
@@ -208,7 +209,7 @@ def _layout(buffer: Any, size: Any, format: Any, pitch: Any) -> _Layout:
         if view is None:
             raise TypeError(f"{type(buffer).__name__} has no buffer to show")
     if view.readonly:
-        raise TypeError(f"{type(buffer).__name__} is read-only: a Surface writes into its pixels")
+        raise _read_only(buffer)
     if view.ndim != 1:
         width, height, stride = _shaped(view.shape or (), view.strides or (), view.itemsize, size, format, pitch, bpp)
         if not view.c_contiguous:
@@ -237,10 +238,7 @@ def _layout(buffer: Any, size: Any, format: Any, pitch: Any) -> _Layout:
     # A ctypes view of the first byte: its address is the pixels', and it
     # holds the buffer's export for as long as it lives.
     first = ctypes.c_char.from_buffer(view)
-    address = ctypes.addressof(first)
-    if bpp == 4 and address % 4:
-        raise ValueError(f"4-channel pixels must start at a multiple of 4; {address:#x} is not")
-    return first, address, width, height, bpp, order, stride
+    return first, _pixels_at(ctypes.addressof(first), bpp), width, height, bpp, order, stride
 
 
 def _from_interface(buffer: Any, interface: Any, size: Any, format: str, pitch: Any, bpp: int, order: bytes) -> _Layout:
@@ -249,24 +247,20 @@ def _from_interface(buffer: Any, interface: Any, size: Any, format: str, pitch: 
     shape, strides = interface["shape"], interface.get("strides")
     itemsize = int(interface["typestr"][2:])
     if strides is None:  # C-contiguous
-        strides = tuple(itemsize * _product(shape[i + 1 :]) for i in range(len(shape)))
+        strides = tuple(itemsize * math.prod(shape[i + 1 :]) for i in range(len(shape)))
     width, height, stride = _shaped(shape, strides, itemsize, size, format, pitch, bpp)
     data = interface.get("data")
     if isinstance(data, tuple):  # (address, read-only)
         if data[1]:
-            raise TypeError(f"{type(buffer).__name__} is read-only: a Surface writes into its pixels")
+            raise _read_only(buffer)
         keep, address = buffer, data[0]
     else:  # the pixels are those of a buffer object, or of the array's own
         view = memoryview(buffer if data is None else data)
         if view.readonly:
-            raise TypeError(f"{type(buffer).__name__} is read-only: a Surface writes into its pixels")
+            raise _read_only(buffer)
         first = ctypes.c_char.from_buffer(view)
         keep, address = (buffer, first), ctypes.addressof(first) + interface.get("offset", 0)
-    if not address:
-        raise ValueError("the array's data address is null")
-    if bpp == 4 and address % 4:
-        raise ValueError(f"4-channel pixels must start at a multiple of 4; {address:#x} is not")
-    return keep, address, width, height, bpp, order, stride
+    return keep, _pixels_at(address, bpp), width, height, bpp, order, stride
 
 
 def _shaped(
@@ -334,8 +328,14 @@ def _check(width: int, height: int, bpp: int, row: int, stride: int) -> None:
         raise ValueError(f"4-channel rows must lie a multiple of 4 bytes apart, not {stride}")
 
 
-def _product(values: Any) -> int:
-    result = 1
-    for value in values:
-        result *= value
-    return result
+def _read_only(buffer: object) -> TypeError:
+    return TypeError(f"{type(buffer).__name__} is read-only: a Surface writes into its pixels")
+
+
+def _pixels_at(address: int, bpp: int) -> int:
+    """`address`, checked as the first pixel's: not null, and 4-byte aligned for 4 channels."""
+    if not address:
+        raise ValueError("the array's data address is null")
+    if bpp == 4 and address % 4:
+        raise ValueError(f"4-channel pixels must start at a multiple of 4; {address:#x} is not")
+    return address

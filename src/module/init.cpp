@@ -72,14 +72,6 @@ int copy_capsule_entries(PyObject *module, void **slots, int count) {
     return 0;
 }
 
-// Ends a failed initialisation: null, with MemoryError where the call that
-// failed set no error, so that the import reports what went wrong.
-PyObject *initialisation_failed() {
-    if (!PyErr_Occurred())
-        PyErr_NoMemory();
-    return nullptr;
-}
-
 }  // namespace
 
 int import_pygame_api(const char *module_name, int first_slot, int count) {
@@ -107,10 +99,10 @@ int import_pygame_and_sdl() {
 
 PyObject *initialise_module() {
     if (create_link_object() < 0)
-        return initialisation_failed();
+        return nullptr;
     PyObject *module = PyModule_Create(&module_definition);
     if (!module)
-        return initialisation_failed();
+        return nullptr;
     register_initial_types();
     install_constants(PyModule_GetDict(module), module_constants);
     import_pygame_and_sdl();
