@@ -162,12 +162,22 @@ bool format_for_order(const char *order, Py_ssize_t length, pixel_format *format
     for (int position = 0; position < size; ++position) {
         uint32_t *mask = nullptr;
         switch (order[position]) {
-        case 'R': mask = &found.red_mask; break;
-        case 'G': mask = &found.green_mask; break;
-        case 'B': mask = &found.blue_mask; break;
-        case 'A': mask = &found.alpha_mask; break;
-        case 'X': break;
-        default: return false;
+        case 'R':
+            mask = &found.red_mask;
+            break;
+        case 'G':
+            mask = &found.green_mask;
+            break;
+        case 'B':
+            mask = &found.blue_mask;
+            break;
+        case 'A':
+            mask = &found.alpha_mask;
+            break;
+        case 'X':
+            break;
+        default:
+            return false;
         }
         if (order[position] == 'A' || order[position] == 'X') {
             if (size != 4 || fourth_seen)
@@ -193,14 +203,15 @@ PyObject *surface_over_rows(const pixel_rows &rows, pixel_format *format) {
     }
     // Owner 1: the Surface frees the SDL surface header; the pixels stay the caller's.
     if (sdl_api.create_rgb_surface_with_format_from) {
-        SDL_Surface *surface = is_drawable(rows, format) ? rows_to_sdl_surface(rows, *format) : nullptr;
+        SDL_Surface *surface = is_drawable(rows, format) ? rows_to_sdl_surface(rows, *format)
+                                                         : nullptr;
         if (!surface)
             Py_RETURN_NONE;
         return construct(surface, 1);
     }
     if (sdl3_api.create_surface_from) {
-        sdl3::SDL_Surface *surface =
-            is_drawable(rows, format) ? rows_to_sdl3_surface(rows, *format) : nullptr;
+        sdl3::SDL_Surface *surface = is_drawable(rows, format) ? rows_to_sdl3_surface(rows, *format)
+                                                               : nullptr;
         if (!surface)
             Py_RETURN_NONE;
         // pygame-ce built on SDL 3 takes an SDL 3 surface in the same entry.

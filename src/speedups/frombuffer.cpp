@@ -183,9 +183,10 @@ PyObject *fast_surface(PyObject *state, PyObject *args, PyObject *kwargs) {
     if (!capsule)
         return nullptr;
     pixel_rows rows;
-    auto *array = PyCapsule_CheckExact(capsule) ? static_cast<array_struct *>(PyCapsule_GetPointer(
-                                                      capsule, PyCapsule_GetName(capsule)))
-                                                : nullptr;
+    auto *array =
+        PyCapsule_CheckExact(capsule)
+            ? static_cast<array_struct *>(PyCapsule_GetPointer(capsule, PyCapsule_GetName(capsule)))
+            : nullptr;
     bool accepted = array && rows_of(*array, call, *known, &rows);
     Py_DECREF(capsule);
     if (!accepted)
