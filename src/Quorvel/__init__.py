@@ -584,6 +584,6 @@ def _placement(surface: pygame.Surface) -> tuple[int, tuple[int, int], int, int,
 try:
     from Quorvel import _speedups
 except ImportError:  # a source tree with no build: the pure-Python path alone
-    _speedups = None
+    _speedups = None  # type: ignore[assignment]
 if _speedups is not None and not os.environ.get("QUORVEL_PURE_PYTHON"):
     frombuffer = _speedups.fast_frombuffer(frombuffer, _kept)

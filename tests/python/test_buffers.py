@@ -351,9 +351,9 @@ def test_fromrecord_keeps_the_wrapping_object_alive():
 
 
 def pixels_frombuffer(fmt):
-    """A Surface from Quorvel.frombuffer, rows padded by a byte."""
+    """A Surface from Quorvel.frombuffer, rows padded by 4 bytes."""
     needs_speedups(fmt)
-    return Quorvel.frombuffer(bytearray((len(fmt) * W + 1) * H), (W, H), fmt, pitch=len(fmt) * W + 1)
+    return Quorvel.frombuffer(bytearray((len(fmt) * W + 4) * H), (W, H), fmt, pitch=len(fmt) * W + 4)
 
 
 # kind: makes the Surface; its format on this byte order
