@@ -173,7 +173,7 @@ def frombuffer(
     read-only or none; ValueError, naming the rule, for any layout that
     cannot be shown. Never returns None.
     """
-    if _speedups is None and format not in _RECORD_FORMATS and format in _FORMATS:
+    if _speedups is None and isinstance(format, str) and format not in _RECORD_FORMATS and format in _FORMATS:
         raise ValueError(f"format {format!r} needs Quorvel's compiled module _speedups, which this install lacks")
     keep, address, width, height, bpp, order, stride = _layout(buffer, size, format, pitch)
     if format in _RECORD_FORMATS:
@@ -271,7 +271,7 @@ def _from_interface(buffer: Any, interface: Any, size: Any, format: str, pitch: 
         way_out = "; its .get() gives its array" if callable(getattr(buffer, "get", None)) else ""
         raise TypeError(f"{type(buffer).__name__} has no buffer to show{way_out}")
     shape, strides, typestr = interface["shape"], interface.get("strides"), interface["typestr"]
-    if typestr[1:] != "u1" or typestr[:1] not in "|<>=":
+    if not isinstance(typestr, str) or typestr[1:] != "u1" or typestr[:1] not in "|<>=":
         raise ValueError(f"items must be single bytes (uint8), not {_item_name(typestr, 0)}")
     if strides is None:  # C-contiguous
         strides = tuple(math.prod(shape[i + 1 :]) for i in range(len(shape)))
@@ -389,9 +389,11 @@ def _first_pixel(view: memoryview, bpp: int) -> tuple[ctypes.c_char, int]:
         raise
 
 
-def _item_name(code: str, itemsize: int) -> str:
+def _item_name(code: object, itemsize: int) -> str:
     """numpy's name for the items of struct `code` (`itemsize` bytes each) or
     of an `__array_interface__` typestr (itemsize 0), with the code itself."""
+    if not isinstance(code, str):
+        return repr(code)
     kind = code.lstrip("@=<>!|")
     if itemsize:
         name = _STRUCT_ITEMS.get(kind)

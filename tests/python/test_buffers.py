@@ -136,6 +136,7 @@ def test_surface_over_the_buffer_both_ways(kind, fmt):
         masks,
     )
     assert bool(surface.get_flags() & pygame.SRCALPHA) == ("A" in fmt)
+    assert Quorvel.pixels(surface).format == fmt.replace("L", "P")  # the name that gives these masks
     # record_for builds the same record, over the same first pixel.
     record = Quorvel.record_for(buffer, format=fmt, **arguments)
     assert (record.width, record.height, record.row_stride, record.channels, record.depth) == (W, H, pitch, bpp, 8)
