@@ -296,8 +296,8 @@ def _from_interface(buffer: Any, interface: Any, size: Any, format: str, pitch: 
         if offset < 0:
             raise ValueError(f"the __array_interface__ offset must not be negative, not {offset}")
         _fits(view.nbytes, offset, width, height, bpp, stride)
-        first, address = _first_pixel(view, 1)
-    return (buffer, first), _pixels_at(address + offset, bpp), width, height, bpp, order, stride
+        first, address = _first_pixel(view, bpp, offset)
+    return (buffer, first), address, width, height, bpp, order, stride
 
 
 def _shaped(shape: Any, strides: Any, size: Any, format: str, pitch: Any, bpp: int) -> tuple[int, int, int]:
@@ -376,14 +376,15 @@ def _fits(nbytes: int, offset: int, width: int, height: int, bpp: int, stride: i
         )
 
 
-def _first_pixel(view: memoryview, bpp: int) -> tuple[ctypes.c_char, int]:
+def _first_pixel(view: memoryview, bpp: int, offset: int = 0) -> tuple[ctypes.c_char, int]:
     """A ctypes object over the first byte of `view`, which holds the buffer's
-    export for as long as it lives, and its address checked as the first
-    pixel's. Releases `view`; on a refusal no export is left."""
+    export for as long as it lives, and the address `offset` bytes on,
+    checked as the first pixel's. Releases `view`; on a refusal no export is
+    left."""
     with view:
         first = ctypes.c_char.from_buffer(view)
     try:
-        return first, _pixels_at(ctypes.addressof(first), bpp)
+        return first, _pixels_at(ctypes.addressof(first) + offset, bpp)
     except ValueError:
         del first  # the traceback keeps this frame
         raise
