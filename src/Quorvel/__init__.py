@@ -185,6 +185,8 @@ def frombuffer(
         surface = RImage_asSDLSurface(text)
     else:
         surface = _speedups.surface_at(address, width, height, stride, format)
+        if surface is not None and _memory_order(bpp, surface.get_masks()) != format:
+            surface = None  # SDL 2 gave another order's format: at 24 bits it matches the red mask alone
     if surface is None:
         del keep  # the traceback keeps this frame: a refusal leaves no export
         raise ValueError(f"SDL made no {width}x{height} {format} Surface over this buffer")

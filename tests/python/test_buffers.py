@@ -214,6 +214,7 @@ REFUSALS = {
     "bool typestr": (fb, lambda: (Shaped(4, (2, 2), "|b1"), None, "L"), {}, ValueError, "single bytes .*bool"),
     "shape past the buffer": (fb, lambda: (Shaped(10, (1000, 1000, 3)),), {}, ValueError, "10 bytes is too small"),
     "offset past the buffer": (fb, lambda: (Shaped(12, (2, 2, 3), offset=10**6),), {}, ValueError, "too small"),
+    "24-bit GBR": (fb, lambda: (cb(12), (2, 2), "GBR"), {}, ValueError, "SDL made no 2x2 GBR|compiled module"),
     "4-channel offset": (fb, lambda: (Shaped(9, (1, 1, 4), offset=1), None, "RGBA"), {}, ValueError, "multiple of 4"),
     "negative offset": (fb, lambda: (Shaped(12, (2, 2, 3), offset=-1),), {}, ValueError, "not be negative"),
     "shape past the data": (fb, lambda: (Shaped(0, (9, 9, 3), data=cb(10)),), {}, ValueError, "10 bytes is too small"),
