@@ -252,7 +252,7 @@ def _layout(buffer: Any, size: Any, format: Any, pitch: Any) -> _Layout:
                     )
                 # Rows apart: the first row alone is contiguous, and it starts
                 # at the first pixel.
-                return (*_first_pixel(view[:1], bpp), width, height, bpp, order, stride)
+                view = view[:1]
         elif not view.c_contiguous:
             raise ValueError("buffer is not C-contiguous (only an array with __array_interface__ may have rows apart)")
         elif size is None:
@@ -263,7 +263,10 @@ def _layout(buffer: Any, size: Any, format: Any, pitch: Any) -> _Layout:
             stride = row if pitch is None else index(pitch)
             _check(width, height, bpp, row, stride)
             _fits(view.nbytes, 0, width, height, bpp, stride)
-        return (*_first_pixel(view, bpp), width, height, bpp, order, stride)
+        # Unpacked first: CPython leaks the items of a starred call whose
+        # tuple cannot be built for want of memory, and with them the export.
+        first, address = _first_pixel(view, bpp)
+        return first, address, width, height, bpp, order, stride
 
 
 def _from_interface(buffer: Any, interface: Any, size: Any, format: str, pitch: Any, bpp: int, order: bytes) -> _Layout:
