@@ -83,7 +83,7 @@ void release_interpreter_objects(PyObject *) {
     release_this_name();
 }
 
-constexpr char interpreter_objects_key[] = "Quorvelc.interpreter_objects";
+constexpr char interpreter_objects_name[] = "Quorvelc.interpreter_objects";
 
 // The objects that belong to an interpreter (the link object, its type and
 // the `this` name) are made by the first initialisation in each interpreter
@@ -103,15 +103,20 @@ int keep_interpreter_objects() {
         PyErr_NoMemory();
         return -1;
     }
+    // Keyed by the address of this copy's link object: another copy of the
+    // module loaded in the process (from another file) keeps a capsule of its own.
+    PyObject *key = PyLong_FromVoidPtr(&link_object);
     PyObject *capsule = nullptr;
     int status = -1;
-    if (create_link_object() == 0 && keep_this_name() == 0) {
-        capsule = PyCapsule_New(&link_object, interpreter_objects_key, release_interpreter_objects);
-        status = capsule ? PyDict_SetItemString(dict, interpreter_objects_key, capsule) : -1;
+    if (key && create_link_object() == 0 && keep_this_name() == 0) {
+        capsule =
+            PyCapsule_New(&link_object, interpreter_objects_name, release_interpreter_objects);
+        status = capsule ? PyDict_SetItem(dict, key, capsule) : -1;
     }
     // The dict holds the capsule now; after a failure its destructor releases
     // what was made, and so does the call after it when there is none.
     Py_XDECREF(capsule);
+    Py_XDECREF(key);
     if (status < 0)
         release_interpreter_objects(nullptr);
     return status;

@@ -59,22 +59,24 @@ TEST(InitialiseModule, RepeatedInitialisationRegistersRImageOnce) {
 // interpreter must go with the mark it keeps there, and the next
 // initialisation, in whichever interpreter runs it then, makes it anew.
 TEST(InitialiseModule, InterpreterObjectsGoWithTheInterpreterAndComeBack) {
-    const char key[] = "Quorvelc.interpreter_objects";
     PyObject *interpreter_dict = PyInterpreterState_GetDict(PyInterpreterState_Get());  // borrowed
-    ASSERT_NE(interpreter_dict, nullptr);
+    PyObject *key = PyLong_FromVoidPtr(&link_object);
+    ASSERT_TRUE(interpreter_dict && key);
     for (int life = 1; life <= 2; ++life) {
         SCOPED_TRACE("life " + std::to_string(life));
         Py_XDECREF(initialise_module());
         PyErr_Clear();  // pygame's import error, where the embedded interpreter has none
         ASSERT_NE(link_object, nullptr);
         EXPECT_STREQ(Py_TYPE(link_object)->tp_name, "swigvarlink");
-        EXPECT_TRUE(PyCapsule_IsValid(PyDict_GetItemString(interpreter_dict, key), key));
-        ASSERT_EQ(PyDict_DelItemString(interpreter_dict, key), 0);
+        PyObject *mark = PyDict_GetItem(interpreter_dict, key);  // borrowed
+        EXPECT_TRUE(mark && PyCapsule_IsValid(mark, "Quorvelc.interpreter_objects"));
+        ASSERT_EQ(PyDict_DelItem(interpreter_dict, key), 0);
         EXPECT_EQ(link_object, nullptr);
     }
     Py_XDECREF(initialise_module());  // the rest of the run has its link object again
     PyErr_Clear();
     EXPECT_NE(link_object, nullptr);
+    Py_DECREF(key);
 }
 
 }  // namespace

@@ -191,6 +191,7 @@ print(json.dumps(out))
         ("isolated", ["ImportError", True]),  # an ImportError that names Quorvelc
         ("legacy", None),  # single-phase modules load there
     ],
+    ids=["isolated", "legacy"],
 )
 def test_subinterpreter_import(run_python, config, sub, order):
     out = run_python(f"import sys\nsys.argv[1:] = {[config, order]!r}\n" + SUBINTERPRETER)
