@@ -47,7 +47,8 @@ def main(build_dir: str, rounds: str = "150") -> int:
         "memcheck.log": [sys.executable, str(HERE / "valgrind_conversions.py"), rounds],
         "memcheck-host.log": [str(build / "quorvelc_interpreter_life")],
     }
-    blocks, status = [], 0
+    blocks: list[list[str]] = []
+    status = 0
     for log_name, command in workloads.items():
         log_path = build / log_name
         status |= subprocess.run(
