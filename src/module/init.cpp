@@ -105,12 +105,12 @@ int keep_interpreter_objects() {
     }
     // Keyed by the address of this copy's link object: another copy of the
     // module loaded in the process (from another file) keeps a capsule of its own.
-    PyObject *key = PyLong_FromVoidPtr(&link_object);
+    void *this_copy = static_cast<void *>(&link_object);
+    PyObject *key = PyLong_FromVoidPtr(this_copy);
     PyObject *capsule = nullptr;
     int status = -1;
     if (key && create_link_object() == 0 && keep_this_name() == 0) {
-        capsule =
-            PyCapsule_New(&link_object, interpreter_objects_name, release_interpreter_objects);
+        capsule = PyCapsule_New(this_copy, interpreter_objects_name, release_interpreter_objects);
         status = capsule ? PyDict_SetItem(dict, key, capsule) : -1;
     }
     // The dict holds the capsule now; after a failure its destructor releases

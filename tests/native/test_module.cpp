@@ -60,7 +60,7 @@ TEST(InitialiseModule, RepeatedInitialisationRegistersRImageOnce) {
 // initialisation, in whichever interpreter runs it then, makes it anew.
 TEST(InitialiseModule, InterpreterObjectsGoWithTheInterpreterAndComeBack) {
     PyObject *interpreter_dict = PyInterpreterState_GetDict(PyInterpreterState_Get());  // borrowed
-    PyObject *key = PyLong_FromVoidPtr(&link_object);
+    PyObject *key = PyLong_FromVoidPtr(static_cast<void *>(&link_object));
     ASSERT_TRUE(interpreter_dict && key);
     for (int life = 1; life <= 2; ++life) {
         SCOPED_TRACE("life " + std::to_string(life));
