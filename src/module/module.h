@@ -25,9 +25,9 @@ constexpr int PYGAME_SURFACE_NEW_SLOT = PYGAME_SURFACE_FIRST_SLOT + 1;
 // Creates and initialises the module: makes the objects that belong to the
 // interpreter (once per interpreter life; the slot table starts empty in each
 // new one), registers the pointer types once per process, then copies
-// pygame's C-API entries. Gives a new reference to the
-// module, or null with the error set (a pygame module that could not be
-// imported leaves its error, and the import of Quorvelc fails with it).
+// pygame's C-API entries. Gives a new reference to the module, or null with
+// the error set (a pygame module that could not be imported leaves its error,
+// and the import of Quorvelc fails with it).
 PyObject *initialise_module();
 
 // Imports one pygame module and copies the first `count` entries of its
