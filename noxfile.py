@@ -125,8 +125,9 @@ def faults(session, flavour):
 
 @nox.session(python=PYTHONS[0])
 def native(session):
-    """GoogleTest suite of the core, through the `native` CMake preset and CTest."""
+    """GoogleTest suite of the core and the embedding host, through the `native` CMake preset and CTest."""
     need_packages(session, "libgtest-dev", "ninja-build", "g++")
+    session.install("pygame")  # for the embedding host
     configure_and_build(session, "native")
     session.run("ctest", "--preset", "native", external=True)
 
@@ -135,9 +136,8 @@ def native(session):
 def sanitize(session):
     """Native and Python suites under AddressSanitizer and UBSan; any report fails."""
     need_packages(session, "clang", "libclang-rt-14-dev", "libgtest-dev", "ninja-build")
-    configure_and_build(session, "sanitize")
-    session.run("ctest", "--preset", "sanitize", external=True)
-    # The Python suite tests the installed module, so the sanitized build is installed.
+    # The Python suite tests the installed module, so the sanitized build is
+    # installed, with the pygame that the embedding host imports too.
     session.install(
         "-C",
         "cmake.args=--preset=sanitize",
@@ -147,6 +147,8 @@ def sanitize(session):
         f"build-dir={BUILD / 'sanitize-wheel'}",
         ".[pygame,test]",
     )
+    configure_and_build(session, "sanitize")
+    session.run("ctest", "--preset", "sanitize", external=True)
     session.run(
         "python",
         "scripts/sanitizer.py",
@@ -169,7 +171,7 @@ def fuzz(session):
 
 @nox.session(python=PYTHONS[0])
 def valgrind(session):
-    """memcheck over a conversion workload; errors or definite leaks of ours fail."""
+    """memcheck over a conversion workload and the embedding host; errors or definite leaks of ours fail."""
     need_packages(session, "valgrind", "ninja-build", "g++")
     session.install("pygame")
     configure_and_build(session, "valgrind")

@@ -3,6 +3,9 @@
 #include "namespace/namespace.h"
 #include "runtime/runtime.h"
 
+#include <algorithm>
+#include <iterator>
+
 void *pygame_api_slots[PYGAME_API_SLOT_COUNT];
 
 namespace {
@@ -72,6 +75,53 @@ int copy_capsule_entries(PyObject *module, void **slots, int count) {
     return 0;
 }
 
+// Finalising an interpreter clears its dict, and with it this capsule, whose
+// destructor lets the objects that the interpreter made go with it: a later
+// interpreter in the process makes its own.
+void release_interpreter_objects(PyObject *) {
+    release_link_object();
+    release_this_name();
+}
+
+constexpr char interpreter_objects_name[] = "Quorvelc.interpreter_objects";
+
+// The objects that belong to an interpreter (the link object, its type and
+// the `this` name) are made by the first initialisation in each interpreter
+// life, and a capsule in that interpreter's dict releases them when it ends.
+// While they exist, their interpreter lives: a repeated initialisation, or
+// one in another interpreter, keeps them as they are. Gives 0, or -1 with the
+// error set, having kept nothing.
+int keep_interpreter_objects() {
+    if (link_object)
+        return 0;
+    // A new interpreter: no entry of an earlier one's pygame is kept.
+    std::fill(std::begin(pygame_api_slots), std::end(pygame_api_slots), nullptr);
+    find_sdl_entry_points(nullptr);
+    PyObject *dict = PyInterpreterState_GetDict(PyInterpreterState_Get());  // borrowed
+    if (!dict) {
+        // No error is set when the dict could not be made.
+        PyErr_NoMemory();
+        return -1;
+    }
+    // Keyed by the address of this copy's link object: another copy of the
+    // module loaded in the process (from another file) keeps a capsule of its own.
+    void *this_copy = static_cast<void *>(&link_object);
+    PyObject *key = PyLong_FromVoidPtr(this_copy);
+    PyObject *capsule = nullptr;
+    int status = -1;
+    if (key && create_link_object() == 0 && keep_this_name() == 0) {
+        capsule = PyCapsule_New(this_copy, interpreter_objects_name, release_interpreter_objects);
+        status = capsule ? PyDict_SetItem(dict, key, capsule) : -1;
+    }
+    // The dict holds the capsule now; after a failure its destructor releases
+    // what was made, and so does the call after it when there is none.
+    Py_XDECREF(capsule);
+    Py_XDECREF(key);
+    if (status < 0)
+        release_interpreter_objects(nullptr);
+    return status;
+}
+
 }  // namespace
 
 int import_pygame_api(const char *module_name, int first_slot, int count) {
@@ -93,12 +143,16 @@ int import_pygame_and_sdl() {
             status = -1;
         restore_error_unless_newer(earlier);
     }
-    find_sdl_entry_points(pygame_api_slots[PYGAME_SURFACE_NEW_SLOT]);
+    // A failed import fails the module's, and SDL is left as it was: in an
+    // isolated sub-interpreter, whose import of pygame fails, initialisation
+    // then changes nothing that the main interpreter is using.
+    if (status == 0)
+        find_sdl_entry_points(pygame_api_slots[PYGAME_SURFACE_NEW_SLOT]);
     return status;
 }
 
 PyObject *initialise_module() {
-    if (create_link_object() < 0)
+    if (keep_interpreter_objects() < 0)
         return nullptr;
     PyObject *module = PyModule_Create(&module_definition);
     if (!module)

@@ -24,10 +24,12 @@ using pygame_surface_new = PyObject *(*)(SDL_Surface *surface, int owner);
 using pygame_surface_new_sdl3 = PyObject *(*)(sdl3::SDL_Surface *surface, int owner);
 constexpr int PYGAME_SURFACE_NEW_SLOT = PYGAME_SURFACE_FIRST_SLOT + 1;
 
-// Creates and initialises the module: registers the pointer types once per
-// process, then copies pygame's C-API entries. Gives a new reference to the
-// module, or null with the error set (a pygame module that could not be
-// imported leaves its error, and the import of Quorvelc fails with it).
+// Creates and initialises the module: makes the objects that belong to the
+// interpreter (once per interpreter life; the slot table starts empty in each
+// new one), registers the pointer types once per process, then copies
+// pygame's C-API entries. Gives a new reference to the module, or null with
+// the error set (a pygame module that could not be imported leaves its error,
+// and the import of Quorvelc fails with it).
 PyObject *initialise_module();
 
 // Imports one pygame module and copies the first `count` entries of its
@@ -37,10 +39,10 @@ PyObject *initialise_module();
 // copied nothing. No error may be pending on entry.
 int import_pygame_api(const char *module_name, int first_slot, int count);
 
-// import_pygame_api for pygame.base, pygame.surface and pygame.surflock, then
-// the lookup of the SDL entry points in the SDL that pygame loaded. Tries every
-// pygame module even after a failure; gives 0, or -1 with the most recent
-// import error set.
+// import_pygame_api for pygame.base, pygame.surface and pygame.surflock, then,
+// when all three imported, the lookup of the SDL entry points in the SDL that
+// pygame loaded. Tries every pygame module even after a failure; gives 0, or
+// -1 with the most recent import error set.
 int import_pygame_and_sdl();
 
 // The argument layer: RImage_asSDLSurface(image), the module's one Python

@@ -51,13 +51,18 @@ struct varlink_object {
     global_var *vars;
 };
 
-// The process-wide link object (Python type `swigvarlink`): made by
-// create_link_object at the first initialisation and never released.
+// The module's link object (Python type `swigvarlink`): made by
+// create_link_object and kept until release_link_object. The module keeps it
+// for the life of the interpreter that initialised it.
 extern PyObject *link_object;
 
-// Makes the process-wide link object if there is none yet. Gives 0, or -1
-// with the error set.
+// Makes the link object if there is none yet. Gives 0, or -1 with the error set.
 int create_link_object();
+
+// Releases the link object and the reference kept to its type, which then
+// go with the interpreter that made them; the next create_link_object makes
+// both anew.
+void release_link_object();
 
 // A new link object with an empty variable list and a reference count of 1,
 // allocated from the process heap; null with the error set on failure.

@@ -8,12 +8,12 @@ PyObject *link_object = nullptr;
 
 namespace {
 
-// The `swigvarlink` type, made at the first link object and never freed:
-// each link object holds a reference to it.
+// The `swigvarlink` type, made with the first link object and kept until
+// release_link_object: each link object holds a reference to it too.
 PyObject *varlink_type = nullptr;
 
-// Link objects come from the process heap, so they go back to it should a
-// reference count ever reach zero (the module's own object never does).
+// Link objects come from the process heap, so they go back to it when their
+// count reaches zero (the module's own object: when its interpreter ends).
 void varlink_dealloc(PyObject *self) {
     PyObject *type = reinterpret_cast<PyObject *>(Py_TYPE(self));
     std::free(self);
@@ -88,6 +88,14 @@ int create_link_object() {
     if (!link_object)
         link_object = new_varlink();
     return link_object ? 0 : -1;
+}
+
+void release_link_object() {
+    PyObject *link = link_object;
+    PyObject *type = varlink_type;
+    link_object = varlink_type = nullptr;
+    Py_XDECREF(link);
+    Py_XDECREF(type);
 }
 
 PyObject *varlink_repr(PyObject *) {

@@ -9,7 +9,7 @@
 
 namespace {
 
-// "this", made on first need and kept for the life of the process.
+// The interned "this" that keep_this_name made, or null.
 PyObject *this_name = nullptr;
 
 // Raises the conversion's TypeError when asked to, and gives -1 either way.
@@ -51,17 +51,17 @@ void set_thisown(PyObject *wrapper, long value) {
 // TypeError will replace a missing attribute's error, no AttributeError is
 // built where the API built against offers that (3.13 on, which the stable
 // ABI's 3.10 floor does not); every other error stays set.
-PyObject *this_of(PyObject *object, bool error_replaced) {
+PyObject *this_of(PyObject *object, PyObject *name, bool error_replaced) {
 #if PY_VERSION_HEX >= 0x030D0000 && (!defined(Py_LIMITED_API) || Py_LIMITED_API >= 0x030D0000)
     if (error_replaced) {
         PyObject *attribute = nullptr;
-        PyObject_GetOptionalAttr(object, this_name, &attribute);
+        PyObject_GetOptionalAttr(object, name, &attribute);
         return attribute;
     }
 #else
     (void)error_replaced;
 #endif
-    return PyObject_GetAttr(object, this_name);
+    return PyObject_GetAttr(object, name);
 }
 
 // A str or a subclass of str. The exact test is inline, where PyUnicode_Check
@@ -85,6 +85,18 @@ const char *utf8_of(PyObject *text_object, Py_ssize_t *length) {
 
 }  // namespace
 
+int keep_this_name() {
+    if (!this_name)
+        this_name = PyUnicode_InternFromString("this");
+    return this_name ? 0 : -1;
+}
+
+void release_this_name() {
+    PyObject *name = this_name;
+    this_name = nullptr;
+    Py_XDECREF(name);
+}
+
 int object_to_pointer(PyObject *object, void **out, type_descriptor *descriptor, int flags) {
     if (!object)
         return 0;
@@ -96,12 +108,14 @@ int object_to_pointer(PyObject *object, void **out, type_descriptor *descriptor,
     PyObject *text_object = object;
     PyObject *this_attribute = nullptr;  // owned while held
     if (!is_text(object)) {
-        if (!this_name) {
-            this_name = PyUnicode_InternFromString("this");
-            if (!this_name)
-                return -1;
-        }
-        this_attribute = this_of(object, flags & CONVERT_RAISE);
+        // Without a kept name (no initialised module owns one) the
+        // conversion makes its own, so that none outlives its interpreter.
+        PyObject *name = this_name ? this_name : PyUnicode_FromString("this");
+        if (!name)
+            return -1;
+        this_attribute = this_of(object, name, flags & CONVERT_RAISE);
+        if (name != this_name)
+            Py_DECREF(name);
         // An interrupt or an exit says nothing about the object: it goes on
         // unchanged, where any Exception becomes the refusal.
         if (!this_attribute && PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception))

@@ -88,6 +88,13 @@ const char *unpack_hex(const char *text, unsigned char *out, int count);
 // gives the position after them. A count of 0 or less writes nothing.
 char *pack_hex(char *out, const unsigned char *bytes, int count);
 
+// The interned "this" through which wrappers are read, kept from
+// keep_this_name (0, or -1 with the error set) until release_this_name. The
+// module keeps it for the life of the interpreter that initialised it; while
+// none is kept, each wrapper conversion makes a name of its own.
+int keep_this_name();
+void release_this_name();
+
 // Converts a pointer text, or an object whose `this` holds one, into an
 // address. None and "NULL" give the null address. With a descriptor the tag
 // must be one of its equivalents; without one any tag is accepted.

@@ -1,5 +1,6 @@
 // Module initialisation inside the embedded interpreter, run more than once.
 #include "module/module.h"
+#include "namespace/namespace.h"
 #include "runtime/runtime.h"
 
 #include <gtest/gtest.h>
@@ -52,6 +53,30 @@ TEST(InitialiseModule, RepeatedInitialisationRegistersRImageOnce) {
         }
         EXPECT_EQ(equivalents, 1);
     }
+}
+
+// Finalising an interpreter clears its dict: what the module made for that
+// interpreter must go with the mark it keeps there, and the next
+// initialisation, in whichever interpreter runs it then, makes it anew.
+TEST(InitialiseModule, InterpreterObjectsGoWithTheInterpreterAndComeBack) {
+    PyObject *interpreter_dict = PyInterpreterState_GetDict(PyInterpreterState_Get());  // borrowed
+    PyObject *key = PyLong_FromVoidPtr(static_cast<void *>(&link_object));
+    ASSERT_TRUE(interpreter_dict && key);
+    for (int life = 1; life <= 2; ++life) {
+        SCOPED_TRACE("life " + std::to_string(life));
+        Py_XDECREF(initialise_module());
+        PyErr_Clear();  // pygame's import error, where the embedded interpreter has none
+        ASSERT_NE(link_object, nullptr);
+        EXPECT_STREQ(Py_TYPE(link_object)->tp_name, "swigvarlink");
+        PyObject *mark = PyDict_GetItem(interpreter_dict, key);  // borrowed
+        EXPECT_TRUE(mark && PyCapsule_IsValid(mark, "Quorvelc.interpreter_objects"));
+        ASSERT_EQ(PyDict_DelItem(interpreter_dict, key), 0);
+        EXPECT_EQ(link_object, nullptr);
+    }
+    Py_XDECREF(initialise_module());  // the rest of the run has its link object again
+    PyErr_Clear();
+    EXPECT_NE(link_object, nullptr);
+    Py_DECREF(key);
 }
 
 }  // namespace

@@ -1,6 +1,15 @@
-"""Initialisation against broken pygame installs, a second initialisation, and
-lenient pointer texts: each runs in its own interpreter, so that a crash or a
-hang fails one test instead of the whole run."""
+"""Initialisation against broken pygame installs, a second initialisation,
+interpreters that end and start again, sub-interpreters, and lenient pointer
+texts: each runs in its own process, so that a crash or a hang fails one test
+instead of the whole run."""
+
+import importlib.util
+import os
+import shutil
+import site
+import subprocess
+import sysconfig
+from pathlib import Path
 
 import pytest
 
@@ -114,6 +123,82 @@ def test_second_initialisation_keeps_the_registry_sound(run_python):
             "_p_RImage_": "Type error. Expected _p_RImage",
             "again": [3, 2],
         }, name
+
+
+HOST_SOURCE = Path(__file__).resolve().parents[1] / "native" / "host" / "interpreter_life.cpp"
+
+
+def test_embedding_host_lives_through_three_interpreters(tmp_path):
+    """The embedding host, built for this interpreter, runs its three rounds of
+    start, import, conversions and finalisation with the installed module."""
+    compiler = shutil.which("c++") or shutil.which("g++")
+    include = Path(sysconfig.get_path("include"))
+    if not compiler or not (include / "Python.h").is_file():
+        pytest.skip("needs a C++ compiler and this interpreter's headers to build the host")
+    get = sysconfig.get_config_var
+    host = tmp_path / "interpreter_life"
+    # The link line of python3-config --embed --ldflags. A preloaded sanitizer
+    # runtime is for the host, not the compiler.
+    built = subprocess.run(
+        [compiler, "-std=c++17", str(HOST_SOURCE), "-o", str(host), f"-I{include}", f"-L{get('LIBDIR')}"]
+        + [f"-L{get('LIBPL')}", f"-Wl,-rpath,{get('LIBDIR')}", f"-lpython{get('LDVERSION')}"]
+        + f"{get('LIBS')} {get('SYSLIBS')} {get('LINKFORSHARED')}".split(),
+        env={k: v for k, v in os.environ.items() if k != "LD_PRELOAD"},
+        capture_output=True,
+        text=True,
+        check=False,
+    )
+    assert built.returncode == 0, built.stderr
+    module_dir = str(Path(importlib.util.find_spec("Quorvelc").origin).parent)
+    path = [module_dir, *site.getsitepackages(), os.environ.get("PYTHONPATH", "")]
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(path))
+    if "ASAN_OPTIONS" in env:  # CPython leaks what each life leaves; errors are still reported
+        env["ASAN_OPTIONS"] += ":detect_leaks=0"
+    alone = subprocess.run([str(host), "--pygame-alone"], env=env, capture_output=True, timeout=120, check=False)
+    if alone.returncode:  # Debian's own pygame packages, and pygame-ce on 3.14 and 3.15, fail in a second life
+        pytest.skip(f"pygame alone fails (exit {alone.returncode}) once Python is finalised and started again")
+    done = subprocess.run([str(host)], env=env, capture_output=True, text=True, timeout=120, check=False)
+    assert done.returncode == 0, f"{done.stdout}\n{done.stderr}"
+    assert done.stdout.splitlines() == [f"round {n} of 3: right" for n in (1, 2, 3)]
+
+
+# A sub-interpreter imports Quorvelc before or after the main interpreter
+# does; then the main interpreter converts a text and a wrapper.
+SUBINTERPRETER = """
+import json, sys
+import _interpreters
+config, order = sys.argv[1:]
+if order == "main-first":
+    import Quorvelc
+interpreter = _interpreters.create(config)
+try:
+    failure = _interpreters.exec(interpreter, "import Quorvelc, Quorvel\\n"
+        "assert Quorvel.frombuffer(bytearray(18), (3, 2)).get_size() == (3, 2)\\n")
+finally:
+    _interpreters.destroy(interpreter)
+import Quorvelc, records
+record = records.Record(3, 2, channels=3)
+out = {"sub": failure and [failure.type.__name__, "Quorvelc" in failure.msg]}
+out["main"] = [list(Quorvelc.RImage_asSDLSurface(a).get_size()) for a in (record.text, records.Wrapper(record.text))]
+print(json.dumps(out))
+"""
+
+
+@pytest.mark.skipif(
+    importlib.util.find_spec("_interpreters") is None, reason="needs the _interpreters module of CPython 3.13 and later"
+)
+@pytest.mark.parametrize("order", ["main-first", "sub-first"])
+@pytest.mark.parametrize(
+    "config, sub",
+    [
+        ("isolated", ["ImportError", True]),  # an ImportError that names Quorvelc
+        ("legacy", None),  # single-phase modules load there
+    ],
+    ids=["isolated", "legacy"],
+)
+def test_subinterpreter_import(run_python, config, sub, order):
+    out = run_python(f"import sys\nsys.argv[1:] = {[config, order]!r}\n" + SUBINTERPRETER)
+    assert out == {"sub": sub, "main": [[3, 2], [3, 2]]}
 
 
 # Lenient decoding of texts that name a record of the subprocess. Characters
