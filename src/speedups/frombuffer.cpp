@@ -110,7 +110,7 @@ bool as_size(PyObject *object, Py_ssize_t *out) {
 }
 
 // numpy's array interface in C, `__array_struct__`: a capsule holding this
-// struct (numpy's documented layout, version 2 of the C form). It tells what
+// struct (numpy's documented layout; its first field is always 2). It tells what
 // `__array_interface__` tells without building a dict, a twentieth of the cost.
 struct array_struct {
     int two;  // 2, a check that the capsule holds this struct
@@ -133,7 +133,7 @@ constexpr int ARRAY_WRITEABLE = 0x400;
 bool rows_of(const array_struct &array, const call_arguments &call, const known_format &known,
              pixel_rows *rows) {
     if (array.two != 2 || array.typekind != 'u' || array.itemsize != 1 ||
-        !(array.flags & ARRAY_WRITEABLE) || (array.nd != 2 && array.nd != 3))
+        !(array.flags & ARRAY_WRITEABLE) || (array.nd != 2 && array.nd != 3) || !array.shape)
         return false;
     Py_ssize_t height = array.shape[0], width = array.shape[1], bpp = known.bytes_per_pixel;
     if (array.nd == 2 ? bpp != 1 : array.shape[2] != bpp)
