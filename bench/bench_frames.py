@@ -39,7 +39,6 @@ except ImportError:  # a pygame without it: the texture rows are left out
 QUICK, PROBE = "--quick" in sys.argv, "--probe" in sys.argv
 SIZES = [(640, 480), (1920, 1080)]
 CYCLES, BLOCK = (4, 3) if QUICK else (40, 6)  # blocks per way, frames per block
-POOL = 3  # frames shown in turn, so that each comes from memory as cold as a new frame's
 BUILD = Path(__file__).resolve().parents[1] / "build"
 BASE = "image.frombuffer + blit"
 ORIGIN = (0, 0)
@@ -60,6 +59,7 @@ class Frame(NamedTuple):
     converted: np.ndarray
     renderer: Any
     texture: Any
+    incoming: tuple[np.ndarray, np.ndarray]  # what arrives each frame: the frame's and the grey frame's pixels
 
 
 Step = Callable[[Frame, Any], object]  # one frame's work; the view when the way holds one
@@ -179,7 +179,7 @@ MADE: dict[tuple[int, bool], pygame.Surface] = {}
 
 def made_once(f: Frame, contiguous: bool) -> pygame.Surface:
     """The region's Surface (or its copy's) of this frame, made on first use and kept."""
-    key = (id(f.frame), contiguous)  # the frames live as long as the process
+    key = (id(f.frame), contiguous)  # each size's frame lives as long as the process
     if key not in MADE:
         MADE[key] = region_surface(f, contiguous)
     return MADE[key]
@@ -204,14 +204,17 @@ def held(f: Frame, way: str) -> Iterator[Any]:
         yield np.asarray(px)
 
 
-def block(pool: list[Frame], way: str, frames: int) -> list[float]:
-    """Seconds per frame of `frames` frames of `way`, each shown, the pool's in turn."""
-    show = pool[0].renderer.present if WAYS[way][0] == "texture" else pygame.display.flip
+def block(f: Frame, way: str, frames: int) -> list[float]:
+    """Seconds per frame of `frames` frames of `way`, each shown. Before each,
+    untimed, the frame's pixels are written anew, as a decoder writes a new frame."""
+    show = f.renderer.present if WAYS[way][0] == "texture" else pygame.display.flip
     step, times = WAYS[way][3], []
-    with held(pool[0], way) as view:
-        for i in range(frames):
+    with held(f, way) as view:
+        for _ in range(frames):
+            np.copyto(f.frame, f.incoming[0])
+            np.copyto(f.grey, f.incoming[1])
             start = time.perf_counter()
-            step(pool[i % len(pool)], view)
+            step(f, view)
             show()
             times.append(time.perf_counter() - start)
     return times
@@ -225,7 +228,7 @@ def shown_right(f: Frame, way: str) -> bool:
     if case == "texture":
         f.renderer.draw_color = (0, 0, 0, 255)
         f.renderer.clear()
-    block([f], way, 1)
+    block(f, way, 1)
     got = f.renderer.to_surface() if case == "texture" else f.screen
     with Quorvel.pixels(got) as px:
         rgb = np.asarray(px)[:, :, 2::-1] if px.format.startswith("BGR") else np.asarray(px)[:, :, :3]
@@ -238,46 +241,40 @@ def shown_right(f: Frame, way: str) -> bool:
         )
 
 
-def frames_for(size: tuple[int, int]) -> list[Frame]:
+def frame_for(size: tuple[int, int]) -> Frame:
     w, h = size
     screen = pygame.display.set_mode(size)
     noise = np.random.default_rng(26)
+    frame, grey = noise.integers(0, 256, (h, w, 3), np.uint8), noise.integers(0, 256, (h, w), np.uint8)
     renderer = texture_ = None
     if video is not None:
         renderer = video.Renderer(video.Window("texture path", size=size))
         texture_ = video.Texture(renderer, size)
-    return [
-        frame_of(screen, noise.integers(0, 256, (h, w, 3), np.uint8), noise, renderer, texture_) for _ in range(POOL)
-    ]
-
-
-def frame_of(screen: pygame.Surface, frame: np.ndarray, noise: Any, renderer: Any, texture_: Any) -> Frame:
-    h, w = frame.shape[:2]
-    size = (w, h)
     return Frame(
         screen,
         size,
         frame,
         frame[h // 4 : h // 4 + h // 2, w // 4 : w // 4 + w // 2],
         (w // 4, h // 4),
-        noise.integers(0, 256, (h, w), np.uint8),
+        grey,
         cv2.cvtColor(frame, cv2.COLOR_BGR2BGRA),
         renderer,
         texture_,
+        (frame.copy(), grey.copy()),
     )
 
 
 def run(size: tuple[int, int]) -> dict[str, Any]:
     """Every way at one size: medians in µs, ratios to BASE, and the targets."""
-    pool = frames_for(size)
-    if wrong := [way for way in WAYS if not all(shown_right(f, way) for f in pool)]:
+    f = frame_for(size)
+    if wrong := [way for way in WAYS if not shown_right(f, way)]:
         sys.exit(f"{size}: the display does not show the frame after {wrong}")
     ways, frames = list(WAYS), {way: list[float]() for way in WAYS}
     cycles: list[dict[str, float]] = []
     for c in range(CYCLES):
         cycle = {}
         for way in ways if c % 2 == 0 else ways[::-1]:
-            times = block(pool, way, BLOCK)
+            times = block(f, way, BLOCK)
             frames[way] += times
             cycle[way] = statistics.median(times)
         cycles.append(cycle)
@@ -324,9 +321,9 @@ def chart(out: Path) -> None:
     import matplotlib
 
     matplotlib.use("Agg")
-    from matplotlib import pyplot
+    from matplotlib import pyplot, ticker
 
-    runs = [json.loads(p.read_text()) for p in sorted(BUILD.glob("bench-frames-*.json"))]
+    runs = sorted((json.loads(p.read_text()) for p in BUILD.glob("bench-frames-*.json")), key=lambda r: r["pygame"])
     bars = [(run["pygame"], size) for run in runs if QUICK == ("quick" in run) for size in run["sizes"]]
     ways = list(dict.fromkeys(way for _, size in bars for way in size["median_us"]))
     figure, axes = pyplot.subplots(figsize=(11, 0.45 * len(ways) + 1.5))
@@ -337,13 +334,15 @@ def chart(out: Path) -> None:
             [size["median_us"].get(way, 0) / 1e3 for way in ways],
             height,
             label=f"{name}, {size['size']}",
+            color=pyplot.get_cmap("tab20")(i // 2 * 2 + 1 - i % 2),  # a pair of shades per pygame
         )
     axes.set_yticks([k + 0.4 - height / 2 for k in range(len(ways))], ways)
     axes.invert_yaxis()
     axes.set_xscale("log")
     axes.set_xlabel("ms per frame, median (BGR frame in memory to the display, flip included; log scale)")
+    axes.xaxis.set_major_formatter(ticker.FuncFormatter(lambda x, _: f"{x:g}"))
     axes.grid(axis="x", which="both", alpha=0.3)
-    axes.legend(loc="lower right")
+    axes.legend(loc="lower center", bbox_to_anchor=(0.5, 1), ncol=2)
     figure.tight_layout()
     figure.savefig(out, dpi=80)
     print(f"chart: {out}")
