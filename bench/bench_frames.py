@@ -357,7 +357,9 @@ def main() -> None:
     load = os.getloadavg()
     print(
         f"\n# Frames end to end{' (quick)' if QUICK else ''}\n\n{name}; CPython {sys.version.split()[0]}; "
-        f"numpy {np.__version__}; cv2 {cv2.__version__}; {CYCLES} cycles of {BLOCK} frames a way; "
+        f"numpy {np.__version__}; cv2 {cv2.__version__}; Quorvel from {Path(Quorvel.__file__).parent}, "
+        f"{'with' if getattr(Quorvel, '_speedups', None) else 'WITHOUT'} _speedups; "
+        f"{CYCLES} cycles of {BLOCK} frames a way; "
         f"load average {load[0]:.2f} {load[1]:.2f} {load[2]:.2f} at the end\n\n"
         "| way | " + " | ".join(f"{s['size']} | ratio" for s in sizes) + " |\n|---|" + "---:|---:|" * len(sizes)
     )
@@ -374,11 +376,7 @@ def main() -> None:
     result = {"pygame": name, "python": sys.version.split()[0], "load": load, "sizes": sizes}
     out.write_text(json.dumps(result | ({"quick": True} if QUICK else {}), indent=1) + "\n")
     print(f"\ntable: {out}")
-    chart(
-        BUILD / "benchmark-quick.png"
-        if QUICK or PROBE
-        else Path(__file__).resolve().parents[1] / "docs" / "benchmark.png"
-    )
+    chart(BUILD / "benchmark-quick.png" if QUICK else Path(__file__).resolve().parents[1] / "docs" / "benchmark.png")
 
 
 if __name__ == "__main__":
