@@ -38,6 +38,8 @@ import pygame
 from Quorvelc import RImage_asSDLSurface
 
 if TYPE_CHECKING:
+    from typing_extensions import Self
+
     from Quorvelc import SupportsThis
 
 __all__ = ["PixelView", "RImage", "frombuffer", "fromrecord", "pixels", "pointer_text", "record_for"]
@@ -171,7 +173,7 @@ def frombuffer(
     read-only or none; ValueError, naming the rule, for any layout that
     cannot be shown. Never returns None.
     """
-    if _speedups is None and format not in _RECORD_FORMATS and format in _FORMATS:
+    if _speedups is None and isinstance(format, str) and format not in _RECORD_FORMATS and format in _FORMATS:
         raise ValueError(f"format {format!r} needs Quorvel's compiled module _speedups, which this install lacks")
     keep, address, width, height, bpp, order, stride = _layout(buffer, size, format, pitch)
     if format in _RECORD_FORMATS:
@@ -183,6 +185,8 @@ def frombuffer(
         surface = RImage_asSDLSurface(text)
     else:
         surface = _speedups.surface_at(address, width, height, stride, format)
+        if surface is not None and _memory_order(bpp, surface.get_masks()) != format:
+            surface = None  # SDL 2 gave another order's format: at 24 bits it matches the red mask alone
     if surface is None:
         del keep  # the traceback keeps this frame: a refusal leaves no export
         raise ValueError(f"SDL made no {width}x{height} {format} Surface over this buffer")
@@ -262,16 +266,14 @@ def _layout(buffer: Any, size: Any, format: Any, pitch: Any) -> _Layout:
         return (*_first_pixel(view, bpp), width, height, bpp, order, stride)
 
 
-def _from_interface(
-    buffer: Any, interface: Any, size: Any, format: str, pitch: Any, bpp: int, order: bytes
-) -> _Layout:
+def _from_interface(buffer: Any, interface: Any, size: Any, format: str, pitch: Any, bpp: int, order: bytes) -> _Layout:
     """The layout of an array that speaks `__array_interface__` and exports
     no buffer of that shape; of a buffer-less object when `interface` is None."""
     if interface is None:
         way_out = "; its .get() gives its array" if callable(getattr(buffer, "get", None)) else ""
         raise TypeError(f"{type(buffer).__name__} has no buffer to show{way_out}")
     shape, strides, typestr = interface["shape"], interface.get("strides"), interface["typestr"]
-    if typestr[1:] != "u1" or typestr[:1] not in "|<>=":
+    if not isinstance(typestr, str) or typestr[1:] != "u1" or typestr[:1] not in "|<>=":
         raise ValueError(f"items must be single bytes (uint8), not {_item_name(typestr, 0)}")
     if strides is None:  # C-contiguous
         strides = tuple(math.prod(shape[i + 1 :]) for i in range(len(shape)))
@@ -296,8 +298,8 @@ def _from_interface(
         if offset < 0:
             raise ValueError(f"the __array_interface__ offset must not be negative, not {offset}")
         _fits(view.nbytes, offset, width, height, bpp, stride)
-        first, address = _first_pixel(view, 1)
-    return (buffer, first), _pixels_at(address + offset, bpp), width, height, bpp, order, stride
+        first, address = _first_pixel(view, bpp, offset)
+    return (buffer, first), address, width, height, bpp, order, stride
 
 
 def _shaped(shape: Any, strides: Any, size: Any, format: str, pitch: Any, bpp: int) -> tuple[int, int, int]:
@@ -320,11 +322,8 @@ def _shaped(shape: Any, strides: Any, size: Any, format: str, pitch: Any, bpp: i
         raise ValueError(f"pixels in a row must be packed: pixel stride {strides[1]}, not {bpp}{_COPY}")
     stride = strides[0] if height > 1 else width * bpp  # one row: its stride is never used
     if stride <= 0:
-        raise ValueError(
-            f"rows must lie at a positive row stride, not {stride}"
-            + (_COPY if stride == 0 else "; SDL shows rows top-down only: copy with np.ascontiguousarray(...), "
-               "or flip the Surface with pygame.transform.flip")
-        )
+        way_out = _COPY if stride == 0 else _BOTTOM_UP
+        raise ValueError(f"rows must lie at a positive row stride, not {stride}{way_out}")
     if size is not None and _size(size) != (width, height):
         raise ValueError(f"size {tuple(size)} disagrees with the array's {width}x{height}")
     if pitch is not None and index(pitch) != strides[0]:
@@ -334,6 +333,7 @@ def _shaped(shape: Any, strides: Any, size: Any, format: str, pitch: Any, bpp: i
 
 
 _COPY = "; np.ascontiguousarray(...) gives a packed copy"
+_BOTTOM_UP = "; SDL shows rows top-down only: copy with np.ascontiguousarray(...), or flip the Surface with pygame.transform.flip"
 
 
 def _size(size: Any) -> tuple[int, int]:
@@ -378,22 +378,25 @@ def _fits(nbytes: int, offset: int, width: int, height: int, bpp: int, stride: i
         )
 
 
-def _first_pixel(view: memoryview, bpp: int) -> tuple[ctypes.c_char, int]:
+def _first_pixel(view: memoryview, bpp: int, offset: int = 0) -> tuple[ctypes.c_char, int]:
     """A ctypes object over the first byte of `view`, which holds the buffer's
-    export for as long as it lives, and its address checked as the first
-    pixel's. Releases `view`; on a refusal no export is left."""
+    export for as long as it lives, and the address `offset` bytes on,
+    checked as the first pixel's. Releases `view`; on a refusal no export is
+    left."""
     with view:
         first = ctypes.c_char.from_buffer(view)
     try:
-        return first, _pixels_at(ctypes.addressof(first), bpp)
+        return first, _pixels_at(ctypes.addressof(first) + offset, bpp)
     except ValueError:
         del first  # the traceback keeps this frame
         raise
 
 
-def _item_name(code: str, itemsize: int) -> str:
+def _item_name(code: object, itemsize: int) -> str:
     """numpy's name for the items of struct `code` (`itemsize` bytes each) or
     of an `__array_interface__` typestr (itemsize 0), with the code itself."""
+    if not isinstance(code, str):
+        return repr(code)
     kind = code.lstrip("@=<>!|")
     if itemsize:
         name = _STRUCT_ITEMS.get(kind)
@@ -405,7 +408,14 @@ def _item_name(code: str, itemsize: int) -> str:
     return f"{name}{'' if name == 'bool' else 8 * itemsize} ({code!r})"
 
 
-_STRUCT_ITEMS = {**dict.fromkeys("bhilqn", "int"), **dict.fromkeys("BHILQN", "uint"), "?": "bool", "e": "float", "f": "float", "d": "float"}
+_STRUCT_ITEMS = {
+    **dict.fromkeys("bhilqn", "int"),
+    **dict.fromkeys("BHILQN", "uint"),
+    "?": "bool",
+    "e": "float",
+    "f": "float",
+    "d": "float",
+}
 _TYPESTR_ITEMS = {"b": "bool", "i": "int", "u": "uint", "f": "float", "c": "complex"}
 
 
@@ -437,10 +447,10 @@ class PixelView:
     raises ValueError rather than point at memory it no longer shows.
     """
 
-    __slots__ = ("_surface", "_format", "_shape", "_strides", "_address", "_placed", "_released")
+    __slots__ = ("_address", "_format", "_lock", "_placed", "_shape", "_strides", "_surface")
 
     def __init__(self, surface: pygame.Surface) -> None:
-        self._released = True  # until the lock is taken
+        self._lock: object = None
         if not isinstance(surface, pygame.Surface):
             raise TypeError(f"pixels takes a pygame.Surface, not {type(surface).__name__}")
         bpp, masks = surface.get_bytesize(), surface.get_masks()
@@ -450,15 +460,17 @@ class PixelView:
                 f"a {surface.get_bitsize()}-bit Surface with masks {tuple(map(hex, masks))} has no byte for each "
                 "channel: pixels shows 8-bit palette Surfaces and 24- or 32-bit ones whose channels are whole bytes"
             )
-        surface.lock()
+        # The buffer proxy is the lock's owner: dropping it releases this
+        # lock and no other, whether or not set_mode kept it.
+        lock = surface.get_buffer()
         # A subsurface's pixels lie in its topmost parent's; a stale subsurface
         # of the display (pygame-ce keeps its old address) must not be shown.
         self._placed = placed = _placement(surface)
         (root, root_size, root_pitch, self._address, (width, height), (x, y)) = placed
         if self._address != root + y * root_pitch + x * bpp or x + width > root_size[0] or y + height > root_size[1]:
-            surface.unlock()
+            del lock  # the traceback keeps this frame: a refusal leaves no lock
             raise ValueError("the subsurface no longer lies within its parent's pixels, which moved")
-        self._surface, self._released = surface, False
+        self._surface, self._lock = surface, lock
         pitch = surface.get_pitch()
         self._shape = (height, width) if bpp == 1 else (height, width, bpp)
         self._strides = (pitch, 1) if bpp == 1 else (pitch, bpp, 1)
@@ -504,30 +516,19 @@ class PixelView:
         }
 
     def release(self) -> None:
-        """Unlocks the Surface; the view's layout can no longer be read.
-        Harmless when already released or when pygame dropped the lock."""
-        if self._released:
-            return
-        self._released = True
-        try:
-            # When the pixels moved, pygame dropped every lock: any lock now
-            # taken is another view's.
-            if _placement(self._surface) == self._placed:
-                self._surface.unlock()
-        except pygame.error:  # the display quit: no lock is left
-            pass
+        """Drops the view's lock on the Surface (and no other lock); the
+        view's layout can no longer be read. Harmless when already released
+        or when pygame dropped the lock on set_mode."""
+        self._lock = None
 
-    def __enter__(self) -> PixelView:
+    def __enter__(self) -> Self:
         return self
 
     def __exit__(self, *exception: object) -> None:
         self.release()
 
-    def __del__(self) -> None:
-        self.release()
-
     def _check_placed(self) -> None:
-        if self._released:
+        if self._lock is None:
             raise ValueError("the pixel view was released")
         try:
             moved = _placement(self._surface) != self._placed
@@ -588,6 +589,6 @@ def _placement(surface: pygame.Surface) -> tuple[int, tuple[int, int], int, int,
 try:
     from Quorvel import _speedups
 except ImportError:  # a source tree with no build: the pure-Python path alone
-    _speedups = None
+    _speedups = None  # type: ignore[assignment]
 if _speedups is not None and not os.environ.get("QUORVEL_PURE_PYTHON"):
     frombuffer = _speedups.fast_frombuffer(frombuffer, _kept)

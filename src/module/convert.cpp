@@ -93,12 +93,31 @@ bool layout_is_drawable(const pixel_rows &rows, const pixel_format &format) {
 
 // SDL's code for the format's masks, 0 when it knows none. Both SDL versions
 // take the same arguments; one SDL serves the process, so a code found once
-// stays right.
+// stays right. SDL 2 picks a 24-bit code by the red mask alone, so a code is
+// taken only when its own masks are the ones asked for.
 uint32_t find_sdl_format(const pixel_format &format) {
-    auto masks_to_format = sdl_api.masks_to_pixel_format_enum ? sdl_api.masks_to_pixel_format_enum
-                                                              : sdl3_api.get_pixel_format_for_masks;
-    return masks_to_format(format.bits_per_pixel, format.red_mask, format.green_mask,
-                           format.blue_mask, format.alpha_mask);
+    uint32_t code, masks[4] = {0, 0, 0, 0};
+    int bits = 0;
+    if (sdl_api.masks_to_pixel_format_enum) {
+        code = sdl_api.masks_to_pixel_format_enum(format.bits_per_pixel, format.red_mask,
+                                                  format.green_mask, format.blue_mask,
+                                                  format.alpha_mask);
+        if (!code || !sdl_api.pixel_format_enum_to_masks ||
+            !sdl_api.pixel_format_enum_to_masks(code, &bits, &masks[0], &masks[1], &masks[2],
+                                                &masks[3]))
+            return code;
+    } else {
+        code = sdl3_api.get_pixel_format_for_masks(format.bits_per_pixel, format.red_mask,
+                                                   format.green_mask, format.blue_mask,
+                                                   format.alpha_mask);
+        if (!code || !sdl3_api.get_masks_for_pixel_format ||
+            !sdl3_api.get_masks_for_pixel_format(code, &bits, &masks[0], &masks[1], &masks[2],
+                                                 &masks[3]))
+            return code;
+    }
+    bool same = masks[0] == format.red_mask && masks[1] == format.green_mask &&
+                masks[2] == format.blue_mask && masks[3] == format.alpha_mask;
+    return same ? code : 0;
 }
 
 // Whether the rows can be shown in `format`, with SDL's code for it (found on
@@ -162,12 +181,22 @@ bool format_for_order(const char *order, Py_ssize_t length, pixel_format *format
     for (int position = 0; position < size; ++position) {
         uint32_t *mask = nullptr;
         switch (order[position]) {
-        case 'R': mask = &found.red_mask; break;
-        case 'G': mask = &found.green_mask; break;
-        case 'B': mask = &found.blue_mask; break;
-        case 'A': mask = &found.alpha_mask; break;
-        case 'X': break;
-        default: return false;
+        case 'R':
+            mask = &found.red_mask;
+            break;
+        case 'G':
+            mask = &found.green_mask;
+            break;
+        case 'B':
+            mask = &found.blue_mask;
+            break;
+        case 'A':
+            mask = &found.alpha_mask;
+            break;
+        case 'X':
+            break;
+        default:
+            return false;
         }
         if (order[position] == 'A' || order[position] == 'X') {
             if (size != 4 || fourth_seen)
@@ -193,14 +222,15 @@ PyObject *surface_over_rows(const pixel_rows &rows, pixel_format *format) {
     }
     // Owner 1: the Surface frees the SDL surface header; the pixels stay the caller's.
     if (sdl_api.create_rgb_surface_with_format_from) {
-        SDL_Surface *surface = is_drawable(rows, format) ? rows_to_sdl_surface(rows, *format) : nullptr;
+        SDL_Surface *surface = is_drawable(rows, format) ? rows_to_sdl_surface(rows, *format)
+                                                         : nullptr;
         if (!surface)
             Py_RETURN_NONE;
         return construct(surface, 1);
     }
     if (sdl3_api.create_surface_from) {
-        sdl3::SDL_Surface *surface =
-            is_drawable(rows, format) ? rows_to_sdl3_surface(rows, *format) : nullptr;
+        sdl3::SDL_Surface *surface = is_drawable(rows, format) ? rows_to_sdl3_surface(rows, *format)
+                                                               : nullptr;
         if (!surface)
             Py_RETURN_NONE;
         // pygame-ce built on SDL 3 takes an SDL 3 surface in the same entry.
