@@ -113,55 +113,39 @@ def quorvel_whole(f: Frame) -> pygame.Surface:
     return Quorvel.frombuffer(f.frame, format="BGR")
 
 
-def made_whole(f: Frame) -> pygame.Surface:
-    return pygame.surfarray.make_surface(rgb_columns(f.frame))
+def made_whole(f: Frame, source: str = "frame") -> pygame.Surface:
+    return pygame.surfarray.make_surface(rgb_columns(getattr(f, source)))
+
+
+def blit(make: Callable[[Frame], pygame.Surface]) -> Step:
+    """Blits the Surface `make` gives: a whole frame's at the corner, a region's at its place."""
+    return lambda f, _: f.screen.blit(s := make(f), ORIGIN if s.get_size() == f.size else f.at)
+
+
+def grey_stacked(f: Frame) -> pygame.Surface:
+    return pygame.surfarray.make_surface(np.dstack([f.grey] * 3).swapaxes(0, 1))
 
 
 # way: case (what the screen must show after it), whether pygame alone does
 # it (candidates for "the best pygame way"), whether it holds a view of the
 # display for its block, the frame's work.
 WAYS: dict[str, tuple[str, bool, bool, Step]] = {
-    "Quorvel.frombuffer + blit": ("whole", False, False, lambda f, _: f.screen.blit(quorvel_whole(f), ORIGIN)),
-    BASE: ("whole", True, False, lambda f, _: f.screen.blit(FROMBUFFER(f.frame, f.size, "BGR"), ORIGIN)),
-    "frombuffer(tobytes) + blit": (
-        "whole",
-        True,
-        False,
-        lambda f, _: f.screen.blit(FROMBUFFER(f.frame.tobytes(), f.size, "BGR"), ORIGIN),
-    ),
-    "make_surface + blit": ("whole", True, False, lambda f, _: f.screen.blit(made_whole(f), ORIGIN)),
+    "Quorvel.frombuffer + blit": ("whole", False, False, blit(quorvel_whole)),
+    BASE: ("whole", True, False, blit(lambda f: FROMBUFFER(f.frame, f.size, "BGR"))),
+    "frombuffer(tobytes) + blit": ("whole", True, False, blit(lambda f: FROMBUFFER(f.frame.tobytes(), f.size, "BGR"))),
+    "make_surface + blit": ("whole", True, False, blit(made_whole)),
     "blit_array": ("whole", True, False, lambda f, _: pygame.surfarray.blit_array(f.screen, rgb_columns(f.frame))),
     "cvtColor BGR2BGRA into view": ("whole", False, True, into_view(cv2.COLOR_BGR2BGRA, "frame", False)),
     "cvtColor BGR2BGRA, view per frame": ("whole", False, False, into_view(cv2.COLOR_BGR2BGRA, "frame", True)),
     "floor: copyto view": ("whole", False, True, lambda f, view: np.copyto(view, f.converted)),
-    "region: Quorvel + blit": ("region", False, False, lambda f, _: f.screen.blit(region_surface(f, False), f.at)),
-    "region: ascontiguousarray + frombuffer + blit": (
-        "region",
-        True,
-        False,
-        lambda f, _: f.screen.blit(region_surface(f, True), f.at),
-    ),
-    "region: make_surface + blit": (
-        "region",
-        True,
-        False,
-        lambda f, _: f.screen.blit(pygame.surfarray.make_surface(rgb_columns(f.region)), f.at),
-    ),
+    "region: Quorvel + blit": ("region", False, False, blit(lambda f: region_surface(f, False))),
+    "region: ascontiguousarray + frombuffer + blit": ("region", True, False, blit(lambda f: region_surface(f, True))),
+    "region: make_surface + blit": ("region", True, False, blit(lambda f: made_whole(f, "region"))),
     "region: cvtColor into view": ("region", False, True, into_view(cv2.COLOR_BGR2BGRA, "region", False)),
     "region: cvtColor, view per frame": ("region", False, False, into_view(cv2.COLOR_BGR2BGRA, "region", True)),
-    'grey: Quorvel "L" + blit': (
-        "grey",
-        False,
-        False,
-        lambda f, _: f.screen.blit(Quorvel.frombuffer(f.grey, format="L"), ORIGIN),
-    ),
-    'grey: "P" + set_palette + blit': ("grey", True, False, lambda f, _: f.screen.blit(grey_p(f), ORIGIN)),
-    "grey: make_surface(dstack) + blit": (
-        "grey",
-        True,
-        False,
-        lambda f, _: f.screen.blit(pygame.surfarray.make_surface(np.dstack([f.grey] * 3).swapaxes(0, 1)), ORIGIN),
-    ),
+    'grey: Quorvel "L" + blit': ("grey", False, False, blit(lambda f: Quorvel.frombuffer(f.grey, format="L"))),
+    'grey: "P" + set_palette + blit': ("grey", True, False, blit(grey_p)),
+    "grey: make_surface(dstack) + blit": ("grey", True, False, blit(grey_stacked)),
     "grey: cvtColor GRAY2BGRA into view": ("grey", False, True, into_view(cv2.COLOR_GRAY2BGRA, "grey", False)),
     "grey: cvtColor, view per frame": ("grey", False, False, into_view(cv2.COLOR_GRAY2BGRA, "grey", True)),
 }
@@ -185,13 +169,9 @@ def made_once(f: Frame, contiguous: bool) -> pygame.Surface:
     return MADE[key]
 
 
-def blit_made(contiguous: bool) -> Step:
-    return lambda f, _: f.screen.blit(made_once(f, contiguous), f.at)
-
-
 if PROBE:  # the blit alone, from Surfaces made once: a region's rows apart, and its copy's packed
-    WAYS["probe: blit of the region's Surface"] = ("region", False, False, blit_made(False))
-    WAYS["probe: blit of the region's copy"] = ("region", False, False, blit_made(True))
+    WAYS["probe: blit of the region's Surface"] = ("region", False, False, blit(lambda f: made_once(f, False)))
+    WAYS["probe: blit of the region's copy"] = ("region", False, False, blit(lambda f: made_once(f, True)))
 
 
 @contextlib.contextmanager
