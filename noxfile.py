@@ -352,14 +352,23 @@ LINTERS = [
 C_SOURCES = ("src", "tests/native", "fuzz")
 
 
+def missing_link_targets():
+    """Relative links in README.md and docs/*.md whose file does not exist."""
+    pages = [ROOT / "README.md", *sorted((ROOT / "docs").glob("*.md"))]
+    links = [(p, t) for p in pages for t in re.findall(r"\]\(([^)#\s]+)", p.read_text()) if "://" not in t]
+    return [f"{p.relative_to(ROOT)}: {t}" for p, t in links if not (p.parent / t).exists()]
+
+
 @nox.session(python=PYTHONS[0])
 def lint(session):
-    """ruff, clang-format and mypy --strict check; clang-tidy analyses src/.
+    """ruff, clang-format and mypy --strict check; clang-tidy analyses src/; docs' links resolve.
     `-- --format` first rewrites every file as ruff format and clang-format say."""
     hooks = (ROOT / ".pre-commit-config.yaml").read_text()
     if stale := [pin for pin in LINTERS if pin not in hooks]:
         session.error(f".pre-commit-config.yaml does not pin {', '.join(stale)}")
     session.run("python", "scripts/changelog.py")  # the version has its changelog entry
+    if broken := missing_link_targets():
+        session.error(f"links to missing files: {', '.join(broken)}")
     session.install(*LINTERS)
     sources = [str(p) for d in C_SOURCES for p in sorted((ROOT / d).rglob("*")) if p.suffix in (".cpp", ".h")]
     if "--format" in session.posargs:
