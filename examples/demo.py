@@ -103,9 +103,11 @@ def scene(frame: Pixels, t: int) -> None:
     height, width = frame.shape[:2]
     y, x = np.ogrid[0:height, 0:width]
     wave = 28 * np.sin(y / 19 + t / 11) + 12 * np.sin(y / 7 - t / 5)
-    phase = 2 * math.pi * (x + 3 * t + y // 3 + wave) / 240
-    for channel, shift in enumerate((4.2, 2.1, 0.0)):
-        frame[:, :, channel] = 150 + 100 * np.cos(phase - shift)
+    frame[:] = RAINBOW[(x + (3 * t + y // 3 + wave).astype(int)) % len(RAINBOW)]
+
+
+# One period of the moving scene's colours, blue-green-red.
+RAINBOW = (150 + 100 * np.cos(np.linspace(0, 2 * math.pi, 240)[:, None] - [4.2, 2.1, 0.0])).astype(np.uint8)
 
 
 def overlay(surface: pygame.Surface, font: pygame.font.Font | None, text: str) -> None:
