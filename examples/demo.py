@@ -1,12 +1,10 @@
 """Quorvelc at work: pygame draws straight into RImage records and numpy arrays.
 
-Still mode (the default) draws the README's picture: four RImage records
-(grey, RGB, BGR, BGRA) shown through Quorvelc.RImage_asSDLSurface, and beside
-them a numpy frame, with a region outlined and an overlay drawn into it, and a
-grey image, shown through Quorvel. Live mode (--live) writes a moving scene
-into one frame array each frame and shows it twice: through one Quorvel
-Surface made once, then straight into the display's pixels through
-Quorvel.pixels(screen); it prints the frames per second of each.
+Still mode (the default) draws the README's picture: four RImage records through
+Quorvelc.RImage_asSDLSurface, and a numpy frame (a region outlined, an overlay drawn
+into it) and a grey image through Quorvel. Live mode (--live) writes a moving scene
+into one frame array each frame and shows it through one Surface made once, then
+straight into Quorvel.pixels(screen), with the frames per second of each.
 
     python examples/demo.py [--out demo.png]
     python examples/demo.py --live [--frames 60]   # headless without a display
@@ -43,9 +41,8 @@ def check(condition: bool, message: str) -> None:
 
 
 class OwnedImage:
-    """An RImage record over pixel memory of its own, as a C library hands one
-    out: `this` holds the record's pointer text, so the object itself can be
-    passed to RImage_asSDLSurface, as a library's wrapper is."""
+    """An RImage record over memory of its own, as a C library's wrapper holds
+    one: `this` is the record's pointer text."""
 
     def __init__(self, channels: int, order: bytes) -> None:
         # Rows start on 4-byte boundaries, as many image libraries lay them out.
@@ -81,13 +78,13 @@ def star(cx: float, cy: float, outer: float, inner: float) -> list[tuple[float, 
 def draw_shapes(name: str, surface: pygame.Surface) -> None:
     """What pygame draws into each record's Surface."""
     if name == "grey":
-        pygame.draw.circle(surface, (255, 255, 255), (int(W * 0.68), int(H * 0.55)), 34)
-        pygame.draw.circle(surface, (0, 0, 0), (int(W * 0.68), int(H * 0.55)), 34, 4)
+        for colour, width in (((255, 255, 255), 0), ((0, 0, 0), 4)):
+            pygame.draw.circle(surface, colour, (int(W * 0.68), int(H * 0.55)), 34, width)
         for i in range(8):  # a small ramp of grey levels
             surface.fill((i * 36,) * 3, pygame.Rect(10 + i * 14, H - 22, 12, 12))
     elif name == "RGB":
-        pygame.draw.polygon(surface, (255, 232, 90), star(W / 2, H / 2, 52, 22))
-        pygame.draw.polygon(surface, (50, 30, 10), star(W / 2, H / 2, 52, 22), 3)
+        for colour, width in (((255, 232, 90), 0), ((50, 30, 10), 3)):
+            pygame.draw.polygon(surface, colour, star(W / 2, H / 2, 52, 22), width)
     elif name == "BGR":
         pygame.draw.circle(surface, (255, 240, 180), (W // 2, int(H * 0.58)), 24)
         hills = [(0, H), (0, 112), (47, 100), (95, 115), (148, 98), (W, 109), (W, H)]
@@ -122,8 +119,7 @@ def optional_font(size: int = 22) -> pygame.font.Font | None:
     try:
         pygame.font.init()
         return pygame.font.Font(None, size)
-    except Exception as error:  # noqa: BLE001  ImportError, NotImplementedError, pygame.error
-        print(f"(no text: pygame.font is unavailable: {error})")
+    except Exception:  # noqa: BLE001  ImportError, NotImplementedError, pygame.error
         return None
 
 
@@ -136,10 +132,8 @@ def compose(panels: list[tuple[str, pygame.Surface]], font: pygame.font.Font | N
         canvas.blit(font.render(text, True, (225, 228, 240)), (margin, 12))
     for i, (label, surface) in enumerate(panels):
         x, y = margin + i % 3 * (W + margin), title + margin + i // 3 * (H + caption + margin)
-        for cy in range(0, H, 10):  # a checkerboard behind each picture shows alpha
-            for cx in range(0, W, 10):
-                shade = 70 if (cx + cy) // 10 % 2 else 110
-                canvas.fill((shade, shade, shade + 8), pygame.Rect(x + cx, y + cy, 10, 10))
+        for cx, cy in ((cx, cy) for cx in range(0, W, 10) for cy in range(0, H, 10)):  # a checkerboard shows alpha
+            canvas.fill((110 - 40 * ((cx + cy) // 10 % 2),) * 3, pygame.Rect(x + cx, y + cy, 10, 10))
         canvas.blit(surface, (x, y))
         pygame.draw.rect(canvas, (150, 156, 176), pygame.Rect(x - 1, y - 1, W + 2, H + 2), 1)
         if font:
@@ -153,8 +147,7 @@ def still(out: str) -> None:
     panels: list[tuple[str, pygame.Surface]] = []
     pictures = gradients()
     for name, channels, order, as_wrapper in RECORDS:
-        image = OwnedImage(channels, order)
-        images.append(image)
+        images.append(image := OwnedImage(channels, order))
         image.pixels[:] = pictures[name][:, :, [b"RGBA".index(c) for c in order[:channels]]]
         surface = Quorvelc.RImage_asSDLSurface(image if as_wrapper else image.this)
         if surface is None:
@@ -195,12 +188,10 @@ def shows_frame(screen: pygame.Surface, frame: Pixels, at: tuple[int, int]) -> b
 def live(out: str, frames: int) -> None:
     pygame.display.init()
     screen = pygame.display.set_mode((LIVE_W, LIVE_H))
-    pygame.display.set_caption("Quorvel live demo")
     font = optional_font(26)
     frame: Pixels = np.zeros((LIVE_H, LIVE_W, 3), np.uint8)
     shown = Quorvel.frombuffer(frame, format="BGR")  # made once, over the one frame array
     probe = (LIVE_W - 7, LIVE_H - 5)  # away from the overlay
-    print(f"live: {LIVE_W}x{LIVE_H} BGR frame, {pygame.display.get_driver()} video driver")
     t = 0
 
     def next_frame(way: str) -> bool:
@@ -231,8 +222,7 @@ def live(out: str, frames: int) -> None:
         direct_seconds = time.perf_counter() - start
     check(shows_frame(screen, frame, probe), "the frame written into Quorvel.pixels(screen) is not on the screen")
     print(f"live: {t} frames straight into Quorvel.pixels(screen), {t / direct_seconds:.0f} frames per second")
-    pygame.image.save(screen, out)
-    print(f"wrote {out} (the last frame)")
+    pygame.image.save(screen, out)  # the last frame
     pygame.display.quit()
 
 
@@ -247,7 +237,7 @@ def main() -> int:
     )
     if not window:
         os.environ["SDL_VIDEODRIVER"] = "dummy"  # read when the video system starts
-    print(f"pygame {pygame.version.ver} (SDL {'.'.join(map(str, pygame.get_sdl_version()))})")
+    print(f"pygame {pygame.version.ver}, SDL {pygame.get_sdl_version()}, {'a window' if window else 'headless'}")
     out = os.path.abspath(args.out)
     if args.live:
         live(out, args.frames or (0 if window else HEADLESS_FRAMES))
