@@ -38,6 +38,8 @@ import pygame
 from Quorvelc import RImage_asSDLSurface
 
 if TYPE_CHECKING:
+    from typing_extensions import Self
+
     from Quorvelc import SupportsThis
 
 __all__ = ["PixelView", "RImage", "frombuffer", "fromrecord", "pixels", "pointer_text", "record_for"]
@@ -262,9 +264,7 @@ def _layout(buffer: Any, size: Any, format: Any, pitch: Any) -> _Layout:
         return (*_first_pixel(view, bpp), width, height, bpp, order, stride)
 
 
-def _from_interface(
-    buffer: Any, interface: Any, size: Any, format: str, pitch: Any, bpp: int, order: bytes
-) -> _Layout:
+def _from_interface(buffer: Any, interface: Any, size: Any, format: str, pitch: Any, bpp: int, order: bytes) -> _Layout:
     """The layout of an array that speaks `__array_interface__` and exports
     no buffer of that shape; of a buffer-less object when `interface` is None."""
     if interface is None:
@@ -320,11 +320,8 @@ def _shaped(shape: Any, strides: Any, size: Any, format: str, pitch: Any, bpp: i
         raise ValueError(f"pixels in a row must be packed: pixel stride {strides[1]}, not {bpp}{_COPY}")
     stride = strides[0] if height > 1 else width * bpp  # one row: its stride is never used
     if stride <= 0:
-        raise ValueError(
-            f"rows must lie at a positive row stride, not {stride}"
-            + (_COPY if stride == 0 else "; SDL shows rows top-down only: copy with np.ascontiguousarray(...), "
-               "or flip the Surface with pygame.transform.flip")
-        )
+        way_out = _COPY if stride == 0 else _BOTTOM_UP
+        raise ValueError(f"rows must lie at a positive row stride, not {stride}{way_out}")
     if size is not None and _size(size) != (width, height):
         raise ValueError(f"size {tuple(size)} disagrees with the array's {width}x{height}")
     if pitch is not None and index(pitch) != strides[0]:
@@ -334,6 +331,7 @@ def _shaped(shape: Any, strides: Any, size: Any, format: str, pitch: Any, bpp: i
 
 
 _COPY = "; np.ascontiguousarray(...) gives a packed copy"
+_BOTTOM_UP = "; SDL shows rows top-down only: copy with np.ascontiguousarray(...), or flip the Surface with pygame.transform.flip"
 
 
 def _size(size: Any) -> tuple[int, int]:
@@ -405,7 +403,14 @@ def _item_name(code: str, itemsize: int) -> str:
     return f"{name}{'' if name == 'bool' else 8 * itemsize} ({code!r})"
 
 
-_STRUCT_ITEMS = {**dict.fromkeys("bhilqn", "int"), **dict.fromkeys("BHILQN", "uint"), "?": "bool", "e": "float", "f": "float", "d": "float"}
+_STRUCT_ITEMS = {
+    **dict.fromkeys("bhilqn", "int"),
+    **dict.fromkeys("BHILQN", "uint"),
+    "?": "bool",
+    "e": "float",
+    "f": "float",
+    "d": "float",
+}
 _TYPESTR_ITEMS = {"b": "bool", "i": "int", "u": "uint", "f": "float", "c": "complex"}
 
 
@@ -437,10 +442,10 @@ class PixelView:
     raises ValueError rather than point at memory it no longer shows.
     """
 
-    __slots__ = ("_surface", "_format", "_shape", "_strides", "_address", "_placed", "_released")
+    __slots__ = ("_address", "_format", "_lock", "_placed", "_shape", "_strides", "_surface")
 
     def __init__(self, surface: pygame.Surface) -> None:
-        self._released = True  # until the lock is taken
+        self._lock: object = None
         if not isinstance(surface, pygame.Surface):
             raise TypeError(f"pixels takes a pygame.Surface, not {type(surface).__name__}")
         bpp, masks = surface.get_bytesize(), surface.get_masks()
@@ -450,15 +455,17 @@ class PixelView:
                 f"a {surface.get_bitsize()}-bit Surface with masks {tuple(map(hex, masks))} has no byte for each "
                 "channel: pixels shows 8-bit palette Surfaces and 24- or 32-bit ones whose channels are whole bytes"
             )
-        surface.lock()
+        # The buffer proxy is the lock's owner: dropping it releases this
+        # lock and no other, whether or not set_mode kept it.
+        lock = surface.get_buffer()
         # A subsurface's pixels lie in its topmost parent's; a stale subsurface
         # of the display (pygame-ce keeps its old address) must not be shown.
         self._placed = placed = _placement(surface)
         (root, root_size, root_pitch, self._address, (width, height), (x, y)) = placed
         if self._address != root + y * root_pitch + x * bpp or x + width > root_size[0] or y + height > root_size[1]:
-            surface.unlock()
+            del lock  # the traceback keeps this frame: a refusal leaves no lock
             raise ValueError("the subsurface no longer lies within its parent's pixels, which moved")
-        self._surface, self._released = surface, False
+        self._surface, self._lock = surface, lock
         pitch = surface.get_pitch()
         self._shape = (height, width) if bpp == 1 else (height, width, bpp)
         self._strides = (pitch, 1) if bpp == 1 else (pitch, bpp, 1)
@@ -504,30 +511,19 @@ class PixelView:
         }
 
     def release(self) -> None:
-        """Unlocks the Surface; the view's layout can no longer be read.
-        Harmless when already released or when pygame dropped the lock."""
-        if self._released:
-            return
-        self._released = True
-        try:
-            # When the pixels moved, pygame dropped every lock: any lock now
-            # taken is another view's.
-            if _placement(self._surface) == self._placed:
-                self._surface.unlock()
-        except pygame.error:  # the display quit: no lock is left
-            pass
+        """Drops the view's lock on the Surface (and no other lock); the
+        view's layout can no longer be read. Harmless when already released
+        or when pygame dropped the lock on set_mode."""
+        self._lock = None
 
-    def __enter__(self) -> PixelView:
+    def __enter__(self) -> Self:
         return self
 
     def __exit__(self, *exception: object) -> None:
         self.release()
 
-    def __del__(self) -> None:
-        self.release()
-
     def _check_placed(self) -> None:
-        if self._released:
+        if self._lock is None:
             raise ValueError("the pixel view was released")
         try:
             moved = _placement(self._surface) != self._placed
