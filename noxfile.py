@@ -409,11 +409,16 @@ def lint(session):
 
 
 @nox.session(python=PYTHONS[0])
-def bench(session):
-    """Benchmark table against pygame's own ways (pyperf); `-- --quick` for a short run."""
-    session.install(".[pygame]", "numpy", "pyperf")
+@nox.parametrize("flavour", FLAVOURS)
+def bench(session, flavour):
+    """Per-call table against pygame's own ways (pyperf), then frames end to end
+    (build/bench-frames-*.json, docs/benchmark.png); `-- --quick` for a short run."""
+    session.install(f".[{flavour}]", "numpy", "pyperf", "opencv-python-headless", "matplotlib")
     session.chdir(session.create_tmp())  # away from any build tree
-    session.run("python", str(ROOT / "bench" / "bench_convert.py"), *session.posargs, env=WITH_RECORDS)
+    # The tests' record module, and the installed Quorvel (its compiled part included), not src/'s.
+    env = {**HEADLESS, "PYTHONPATH": str(ROOT / "tests" / "python")}
+    for script in ("bench_convert.py", "bench_frames.py"):
+        session.run("python", str(ROOT / "bench" / script), *session.posargs, env=env)
 
 
 @nox.session(python=PYTHONS[0])
