@@ -1,7 +1,7 @@
 """What the installed distribution gives a user beyond the function itself:
 its version in the package metadata, the typed stub (checked with mypy
-against the demo and against calls it must reject), and a README whose
-Python examples run as written."""
+against the demo and against calls it must reject), and a README and docs
+pages whose Python examples run as written."""
 
 import ast
 import importlib.metadata
@@ -202,17 +202,28 @@ def test_mypy_holds_calls_to_the_stub(mypy_errors, name):
     assert errors.get(name, set()) == MYPY_CASES[name][1], output
 
 
-def _readme_python_blocks():
-    text = (ROOT / "README.md").read_text()
-    return re.findall(r"^```python\n(.*?)^```", text, re.MULTILINE | re.DOTALL)
+# The pages whose Python blocks run as written: the README and docs/*.md.
+DOCUMENTS = ["README.md", *sorted(p.relative_to(ROOT).as_posix() for p in (ROOT / "docs").glob("*.md"))]
+
+
+def _python_blocks(document="README.md"):
+    """The ```python blocks of `document`, but those marked ```python no-run
+    (a block that needs what the tests do not install, such as cv2)."""
+    text = (ROOT / document).read_text()
+    blocks = re.findall(r"^```python([^\n]*)\n(.*?)^```", text, re.MULTILINE | re.DOTALL)
+    return [code for info, code in blocks if "no-run" not in info.split()]
 
 
 def test_readme_shows_a_runnable_conversion():
-    assert any("RImage_asSDLSurface" in block for block in _readme_python_blocks())
+    assert any("RImage_asSDLSurface" in block for block in _python_blocks())
 
 
-@pytest.mark.parametrize("block", _readme_python_blocks(), ids=lambda block: block.strip().splitlines()[0][:40])
-def test_readme_python_examples_run_as_written(block, tmp_path):
+@pytest.mark.parametrize(
+    "document, block",
+    [(d, b) for d in DOCUMENTS for b in _python_blocks(d)],
+    ids=lambda value: value if value in DOCUMENTS else value.strip().splitlines()[0][:40],
+)
+def test_python_examples_run_as_written(document, block, tmp_path):
     if "import numpy" in block:
         pytest.importorskip("numpy", reason="the example shows numpy arrays")
     # As a user would paste it: a fresh interpreter, outside the checkout.
@@ -225,7 +236,7 @@ def test_readme_python_examples_run_as_written(block, tmp_path):
         timeout=60,
         check=False,
     )
-    assert done.returncode == 0, f"exit {done.returncode}\n{done.stdout}\n{done.stderr}"
+    assert done.returncode == 0, f"{document}: exit {done.returncode}\n{done.stdout}\n{done.stderr}"
 
 
 # `Quorvel.RImage` is the record's one declaration: the user-facing programs
@@ -234,7 +245,7 @@ def test_readme_python_examples_run_as_written(block, tmp_path):
 def test_programs_use_the_one_record_declaration(program):
     text = (ROOT / program).read_text()
     if program == "README.md":
-        text = next(b for b in _readme_python_blocks() if "RImage_asSDLSurface(" in b)
+        text = next(b for b in _python_blocks() if "RImage_asSDLSurface(" in b)
     tree = ast.parse(text)
     assert not [n.name for n in ast.walk(tree) if isinstance(n, ast.ClassDef) and n.name == "RImage"]
     imported = {

@@ -67,6 +67,10 @@ def test_bytes_written_to_the_record_show_in_the_surface(channels, order, colour
     surface = convert(record.text)
     record.write(4, 1, stored)
     assert tuple(surface.get_at((4, 1))) == full_colour(colour)
+    # A blit carries them out: BLEND_RGBA_MAX onto zeros copies every channel, alpha too.
+    shown = pygame.Surface((WIDTH, HEIGHT), pygame.SRCALPHA, 32)
+    shown.blit(surface, (0, 0), special_flags=pygame.BLEND_RGBA_MAX)
+    assert tuple(shown.get_at((4, 1))) == full_colour(colour)
     # Its neighbours still show the canary, and row 2 starts after the padding.
     record.write(0, 2, stored)
     assert tuple(surface.get_at((0, 2))) == full_colour(colour)
