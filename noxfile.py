@@ -413,9 +413,10 @@ def lint(session):
 @nox.session(python=PYTHONS[0])
 @nox.parametrize("flavour", FLAVOURS)
 def bench(session, flavour):
-    """Per-call table against pygame's own ways (pyperf), then frames end to end
-    (build/bench-frames-*.json, docs/benchmark.png); `-- --quick` for a short run."""
-    session.install(f".[{flavour}]", "numpy", "pyperf", "opencv-python-headless", "matplotlib")
+    """The README's cv2 loop on a video file; the per-call table against pygame's own ways
+    (pyperf); frames end to end (build/bench-frames-*.json, docs/benchmark.png). `-- --quick`: short."""
+    session.install(f".[{flavour},test]", "numpy", "pyperf", "opencv-python-headless", "matplotlib")
+    session.run("python", *PYTEST[:-1], str(ROOT / "tests/python/test_packaging.py"), "-k", "cv2", env=HEADLESS)
     session.chdir(session.create_tmp())  # away from any build tree
     # The tests' record module, and the installed Quorvel (its compiled part included), not src/'s.
     env = {**HEADLESS, "PYTHONPATH": str(ROOT / "tests" / "python")}
