@@ -22,12 +22,12 @@ os.environ.setdefault("PYGAME_HIDE_SUPPORT_PROMPT", "1")
 
 import numpy as np  # after the variable above, which hides pygame's banner
 import pygame
+from numpy.typing import NDArray
 
 import Quorvel
 import Quorvelc
 from Quorvel import RImage, pointer_text  # the record's one declaration
 
-Pixels = np.ndarray  # of np.uint8
 W, H = 190, 140  # each picture of the still mode
 LIVE_W, LIVE_H = 480, 270
 HEADLESS_FRAMES = 120
@@ -46,14 +46,14 @@ class OwnedImage:
 
     def __init__(self, channels: int, order: bytes) -> None:
         # Rows start on 4-byte boundaries, as many image libraries lay them out.
-        self.memory: Pixels = np.zeros((H, (W * channels + 3) & ~3), np.uint8)
-        self.pixels: Pixels = self.memory[:, : W * channels].reshape(H, W, channels)
+        self.memory: NDArray[np.uint8] = np.zeros((H, (W * channels + 3) & ~3), np.uint8)
+        self.pixels: NDArray[np.uint8] = self.memory[:, : W * channels].reshape(H, W, channels)
         self.record = RImage(channels=channels, depth=8, channel_order=order, width=W, height=H)
         self.record.pixels, self.record.row_stride = self.memory.ctypes.data, self.memory.shape[1]
         self.this = pointer_text(self.record)
 
 
-def gradients() -> dict[str, Pixels]:
+def gradients() -> dict[str, NDArray[np.uint8]]:
     """The picture painted into each record, as (H, W, 4) red-green-blue-alpha."""
     y, x = np.mgrid[0:H, 0:W].astype(float)
     ripple = np.hypot(x - 0.68 * W, y - 0.55 * H)
@@ -94,7 +94,7 @@ def draw_shapes(name: str, surface: pygame.Surface) -> None:
         pygame.draw.circle(surface, (24, 20, 60, 255), (int(W * 0.7), int(H * 0.62)), 30, 6)
 
 
-def scene(frame: Pixels, t: int) -> None:
+def scene(frame: NDArray[np.uint8], t: int) -> None:
     """A synthetic moving picture, written in place into a blue-green-red
     frame, as a camera writes each new frame into the same array."""
     height, width = frame.shape[:2]
@@ -157,7 +157,7 @@ def still(out: str) -> None:
         panels.append((f"{name} record, {surface.get_bitsize()}-bit", surface))
 
     font = optional_font()
-    frame: Pixels = np.zeros((H, W, 3), np.uint8)
+    frame: NDArray[np.uint8] = np.zeros((H, W, 3), np.uint8)
     scene(frame, 0)
     region = Quorvel.frombuffer(frame[30:110, 50:160], format="BGR")  # rows stay W pixels apart
     pygame.draw.rect(region, (60, 255, 60), region.get_rect(), 3)
@@ -181,7 +181,7 @@ def quit_requested() -> bool:
     )
 
 
-def shows_frame(screen: pygame.Surface, frame: Pixels, at: tuple[int, int]) -> bool:
+def shows_frame(screen: pygame.Surface, frame: NDArray[np.uint8], at: tuple[int, int]) -> bool:
     return bool(list(screen.get_at(at)[:3]) == frame[at[1], at[0], ::-1].tolist())
 
 
@@ -189,7 +189,7 @@ def live(out: str, frames: int) -> None:
     pygame.display.init()
     screen = pygame.display.set_mode((LIVE_W, LIVE_H))
     font = optional_font(26)
-    frame: Pixels = np.zeros((LIVE_H, LIVE_W, 3), np.uint8)
+    frame: NDArray[np.uint8] = np.zeros((LIVE_H, LIVE_W, 3), np.uint8)
     shown = Quorvel.frombuffer(frame, format="BGR")  # made once, over the one frame array
     probe = (LIVE_W - 7, LIVE_H - 5)  # away from the overlay
     t = 0

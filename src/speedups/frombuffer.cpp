@@ -26,13 +26,12 @@ constexpr int DEFAULT_FORMAT = 1;  // frombuffer's default, "RGB"
 // The first side that no SDL is given, as in the Python path.
 constexpr Py_ssize_t SIDE_LIMIT = (Py_ssize_t{1} << 30) - 1;
 
-// numpy.ndarray once numpy is imported (a strong reference, kept).
-PyObject *ndarray_type = nullptr;
-
-// Interned names, made once by make_fast_frombuffer.
-enum name_index { ARRAY_STRUCT, NUMPY, NAME_COUNT };
-const char *const name_texts[NAME_COUNT] = {"__array_struct__", "numpy"};
-PyObject *names[NAME_COUNT];
+// What a built-in frombuffer holds, in a list of its own: the Python
+// function, the keeper table and its pop, the names it looks up, and
+// numpy.ndarray once numpy is imported (None before). They belong to the
+// interpreter that imported Quorvel, so none of them is kept process-wide:
+// another interpreter life makes its own.
+enum state_index { PYTHON_FROMBUFFER, KEPT, KEPT_POP, ARRAY_STRUCT, NUMPY, NDARRAY, STATE_SIZE };
 
 // The arguments of one call, borrowed; null where not given.
 struct call_arguments {
@@ -88,19 +87,21 @@ known_format *find_format(PyObject *name) {
 }
 
 // Whether `object` is an exact numpy array. numpy is looked up only once
-// imported: an array cannot exist before. Subclasses, whose buffer may
-// describe other memory than their interface, go to the Python path.
-bool is_exact_ndarray(PyObject *object) {
-    if (!ndarray_type) {
-        PyObject *numpy = PyImport_GetModule(names[NUMPY]);
+// imported (an array cannot exist before), and its ndarray kept in `state`.
+// Subclasses, whose buffer may describe other memory than their interface,
+// go to the Python path.
+bool is_exact_ndarray(PyObject *state, PyObject *object) {
+    PyObject *ndarray = PyList_GetItem(state, NDARRAY);  // borrowed
+    if (ndarray == Py_None) {
+        PyObject *numpy = PyImport_GetModule(PyList_GetItem(state, NUMPY));
         if (!numpy)
             return false;
-        ndarray_type = PyObject_GetAttrString(numpy, "ndarray");
+        ndarray = PyObject_GetAttrString(numpy, "ndarray");
         Py_DECREF(numpy);
-        if (!ndarray_type)
+        if (!ndarray || PyList_SetItem(state, NDARRAY, ndarray) < 0)  // takes the reference
             return false;
     }
-    return reinterpret_cast<PyObject *>(Py_TYPE(object)) == ndarray_type;
+    return reinterpret_cast<PyObject *>(Py_TYPE(object)) == ndarray;
 }
 
 // An exact int that fits a Py_ssize_t, into `out`.
@@ -173,14 +174,14 @@ bool rows_of(const array_struct &array, const call_arguments &call, const known_
 
 // The Surface for the common case, its keeper registered in `kept`: a new
 // reference, or null (an error may be set) for the Python path to take over.
-// `state` is the borrowed (python_frombuffer, kept, kept.pop) tuple.
+// `state` is the function's borrowed state list.
 PyObject *fast_surface(PyObject *state, const call_arguments &call) {
-    if (!is_exact_ndarray(call.buffer))
+    if (!is_exact_ndarray(state, call.buffer))
         return nullptr;
     known_format *known = find_format(call.format);
     if (!known)
         return nullptr;
-    PyObject *capsule = PyObject_GetAttr(call.buffer, names[ARRAY_STRUCT]);
+    PyObject *capsule = PyObject_GetAttr(call.buffer, PyList_GetItem(state, ARRAY_STRUCT));
     if (!capsule)
         return nullptr;
     pixel_rows rows;
@@ -205,8 +206,8 @@ PyObject *fast_surface(PyObject *state, const call_arguments &call) {
     surface = surface_over_rows(rows, &known->format);
     if (!surface || surface == Py_None)
         goto fail;
-    key = PyWeakref_NewRef(surface, PyTuple_GetItem(state, 2));
-    if (!key || PyDict_SetItem(PyTuple_GetItem(state, 1), key, keep) < 0)
+    key = PyWeakref_NewRef(surface, PyList_GetItem(state, KEPT_POP));
+    if (!key || PyDict_SetItem(PyList_GetItem(state, KEPT), key, keep) < 0)
         goto fail;
     Py_DECREF(key);
     Py_DECREF(keep);
@@ -220,7 +221,7 @@ fail:
     return nullptr;
 }
 
-// The built-in frombuffer: `state` is (python_frombuffer, kept, kept.pop).
+// The built-in frombuffer over its state list.
 PyObject *fast_frombuffer(PyObject *state, PyObject *args, PyObject *kwargs) {
     call_arguments call = {nullptr, nullptr, nullptr, nullptr};
     PyObject *surface = take_positional(args, &call) && take_keywords(kwargs, &call)
@@ -229,7 +230,7 @@ PyObject *fast_frombuffer(PyObject *state, PyObject *args, PyObject *kwargs) {
     if (surface)
         return surface;
     PyErr_Clear();  // the Python path raises its own error, if any
-    return PyObject_Call(PyTuple_GetItem(state, 0), args, kwargs);
+    return PyObject_Call(PyList_GetItem(state, PYTHON_FROMBUFFER), args, kwargs);
 }
 
 PyMethodDef fast_frombuffer_definition = {
@@ -251,21 +252,29 @@ PyObject *make_fast_frombuffer(PyObject *, PyObject *args) {
         PyErr_SetString(PyExc_TypeError, "fast_frombuffer: python_frombuffer must be callable");
         return nullptr;
     }
-    if (!names[NAME_COUNT - 1]) {
-        for (int i = 0; i < NAME_COUNT; ++i) {
-            names[i] = names[i] ? names[i] : PyUnicode_InternFromString(name_texts[i]);
-            if (!names[i])
-                return nullptr;
-        }
-        for (known_format &known : known_formats)
+    // Plain data, the same in every interpreter: made once per process.
+    static bool masks_made = false;
+    for (known_format &known : known_formats)
+        if (!masks_made)
             format_for_order(known.name, static_cast<Py_ssize_t>(std::strlen(known.name)),
                              &known.format);
-    }
+    masks_made = true;
+    // Each item is made only while none before it failed.
     PyObject *pop = PyObject_GetAttrString(kept, "pop");
-    if (!pop)
-        return nullptr;
-    PyObject *state = PyTuple_Pack(3, python_frombuffer, kept, pop);
-    Py_DECREF(pop);
+    PyObject *array_struct_name = pop ? PyUnicode_InternFromString("__array_struct__") : nullptr;
+    PyObject *numpy_name = array_struct_name ? PyUnicode_InternFromString("numpy") : nullptr;
+    PyObject *state = numpy_name ? PyList_New(STATE_SIZE) : nullptr;
+    if (state) {
+        PyObject *items[STATE_SIZE] = {python_frombuffer, kept,       pop,
+                                       array_struct_name, numpy_name, Py_None};
+        for (int i = 0; i < STATE_SIZE; ++i) {
+            Py_INCREF(items[i]);
+            PyList_SetItem(state, i, items[i]);  // takes the reference; cannot fail here
+        }
+    }
+    Py_XDECREF(numpy_name);
+    Py_XDECREF(array_struct_name);
+    Py_XDECREF(pop);
     if (!state)
         return nullptr;
     PyObject *module_name = PyUnicode_FromString("Quorvel");
