@@ -7,19 +7,22 @@ an interpreter built with `_testcapi`; the other sessions skip it.
 
 import ast
 import collections
+import ctypes
 import faulthandler
+import gc
 import importlib.util
 import os
 import shutil
 import signal
+import sys
 
 import pytest
 
 from hardening_support import TYPE_ERROR, Record, Wrapper, pointer_text
-from records import DIGITS, TAG
+from records import CANARY, DIGITS, TAG
 
 # isort: split
-import pygame  # noqa: F401  once here, not in every child; after the dummy drivers are set
+import pygame  # once here, not in every child; after the dummy drivers are set
 
 pytestmark = pytest.mark.skipif(
     not os.environ.get("QUORVELC_FAULTS"),
@@ -91,6 +94,20 @@ for _layout, _fields in LAYOUTS.items():
             _lenient,
         )
 SHOWN = record(channels=3, order=b"RGB")  # what a module imported under failure must show
+NOT_SHOWN = record(channels=3, order=b"RGB", depth=16)
+# Quorvel's calls, each over a subject made afresh in the child (quorvel_subject).
+QUORVEL_CALLS = [
+    f"Quorvel {kind}"
+    for kind in (
+        "frombuffer, array",
+        "frombuffer, region",
+        "frombuffer, bytearray",
+        "fromrecord, wrapper",
+        "pixels, Surface",
+        "pixels, display",
+        "pixels, with",
+    )
+]
 
 
 def describe(value):
@@ -141,6 +158,107 @@ def call(argument, index):
     except Exception as error:  # noqa: BLE001 - the error is the outcome
         again = error
     return describe(value), past_end, describe(again)
+
+
+def resizable(buffer):
+    """Whether `buffer` (a bytearray) can be resized: nothing exports it."""
+    try:
+        buffer.extend(b"+")
+    except BufferError:
+        return False
+    del buffer[-1:]
+    return True
+
+
+def with_form(surface):
+    """pixels(surface) in a with block: what it showed inside, and whether the lock was let go after."""
+    import Quorvel
+
+    with Quorvel.pixels(surface) as view:
+        inside = view.shape, view.format, surface.get_locked()
+    return (*inside, surface.get_locked())
+
+
+def quorvel_subject(path):
+    """Made in the child with memory to spare: (the call, its argument, the
+    pixel address its result must show, what must be as before once the
+    result is dropped: the keeper table and what holds the pixels)."""
+    import numpy
+
+    import Quorvel
+
+    kind = path.split(", ")[1]
+    if kind in ("array", "region"):
+        pixels = numpy.full((6, 5, 3), CANARY, "uint8")
+        pixels = pixels[1:5, 1:4] if kind == "region" else pixels
+        return Quorvel.frombuffer, pixels, pixels.ctypes.data, lambda: (len(Quorvel._kept), sys.getrefcount(pixels))
+    if kind == "bytearray":
+        pixels = bytearray([CANARY]) * 36
+        address = ctypes.addressof(ctypes.c_char.from_buffer(pixels))
+        return (
+            lambda b: Quorvel.frombuffer(b, (4, 3)),
+            pixels,
+            address,
+            lambda: (len(Quorvel._kept), resizable(pixels)),
+        )
+    if kind == "wrapper":
+        wrapper = Wrapper(SHOWN.text)
+        return Quorvel.fromrecord, wrapper, SHOWN.pixel_address, lambda: (len(Quorvel._kept), sys.getrefcount(wrapper))
+    if kind == "display":
+        pygame.display.init()
+        surface = pygame.display.set_mode((4, 3))
+    else:
+        surface = pygame.Surface((4, 3), 0, 32)
+    work = with_form if kind == "with" else Quorvel.pixels
+    return work, surface, surface._pixels_address, lambda: (len(Quorvel._kept), surface.get_locked())
+
+
+def quorvel_result(value, address, held):
+    """What a Quorvel call gave, and what it held while it lived; a MemoryError by any words."""
+    if isinstance(value, MemoryError):
+        return MEMORY_ERROR
+    if isinstance(value, pygame.Surface):
+        return "Surface", value.get_size(), value.get_bitsize(), value._pixels_address == address, held()
+    if type(value).__name__ == "PixelView":
+        return "PixelView", value.shape, value.format, value.address == address, held()
+    return describe(value)
+
+
+def quorvel_call(path, index):
+    """(outcome, past the end, whether all was as before once it was dropped,
+    and the same call's outcome once memory is back)."""
+    function, argument, address, held = quorvel_subject(path)
+    before = held()
+    value, past_end = failing(index, function, argument)
+    outcome = quorvel_result(value, address, held)
+    del value
+    gc.collect()
+    return outcome, past_end, (held() == before, quorvel_result(function(argument), address, held))
+
+
+def pygame_point(path, index):
+    """The same call with Quorvelc given a record that it shows as None, then
+    one probe allocation: (outcome, past the end, whether allocation `index`
+    was the probe, the one pygame's constructor makes in the true call). A
+    call that never reaches Quorvelc never reaches the probe."""
+    import Quorvel
+
+    function, argument, _, _ = quorvel_subject(path)
+    refused = Wrapper(NOT_SHOWN.text) if "wrapper" in path else NOT_SHOWN.text
+    reached = [False]
+
+    def until_pygame(_):
+        Quorvel.RImage_asSDLSurface.__wrapped__(refused)
+        try:
+            object()  # one allocation, as pygame's first
+        except MemoryError:
+            reached[0] = True
+            raise
+
+    until_pygame.__wrapped__ = Quorvel.RImage_asSDLSurface
+    Quorvel.RImage_asSDLSurface = until_pygame
+    value, past_end = failing(index, function, argument)
+    return quorvel_result(value, None, None), past_end, reached[0]
 
 
 def fresh_copy(folder):
@@ -214,13 +332,25 @@ def misfits(reports, allowed, after, excused=()):
     ]
 
 
-@pytest.mark.parametrize("path", ["import"] + list(CALLS))
+@pytest.mark.parametrize("path", ["import", *CALLS, *QUORVEL_CALLS])
 def test_every_allocation_failing(path, tmp_path):
     excused = ()
     if path == "import":
         reports, (outcome, _, after) = sweep(import_module, fresh_copy(tmp_path))
         assert (outcome, after[0]) == ("module", "Surface")
         allowed = {"module", MEMORY_ERROR}
+    elif path in QUORVEL_CALLS:
+        pytest.importorskip("numpy")  # imported here once, not in every child
+        reports, (outcome, _, after) = sweep(quorvel_call, path)
+        assert outcome[0] in ("Surface", "PixelView") or "with" in path, outcome
+        assert after == (True, outcome), "with memory to spare, the call left something held"
+        allowed = {outcome, MEMORY_ERROR}
+        # pygame's constructor crashes as below; the index where it allocates
+        # is where the same call, given a record shown as None, reaches a probe.
+        points, _ = sweep(pygame_point, path)
+        excused = tuple(i for i, r in enumerate(points) if r[0] != "signal" and r[2])
+        assert len(excused) <= 1 and not [r for r in points if r[0] == "signal"]
+        assert [r[0] for r in reports[: sum(excused)]] == [r[0] for r in points[: sum(excused)]]
     else:
         argument, expected, refused, lenient = CALLS[path]
         reports, (outcome, _, after) = sweep(call, argument)
