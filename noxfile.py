@@ -102,6 +102,13 @@ def tests(session, flavour):
 
 
 @nox.session(python=PYTHONS[0])
+def pure(session):
+    """Python suite with Quorvel's compiled fast path off (QUORVEL_PURE_PYTHON=1): the same results and errors."""
+    session.install(".[pygame,test]", "numpy")
+    session.run("python", *PYTEST, *session.posargs, env={**HEADLESS, "QUORVEL_PURE_PYTHON": "1"})
+
+
+@nox.session(python=PYTHONS[0])
 @nox.parametrize("flavour", FLAVOURS)
 def faults(session, flavour):
     """Every allocation of the import and of a call failing in turn (pyenv's CPython 3.11 _testcapi)."""

@@ -36,6 +36,9 @@ RUNS = [(version, "pygame-ce==2.5.8") for version in PYTHONS] + [("3.11", "pygam
 # markers, so pytest's Windows and pre-3.11 needs are named here.
 TOOLS, OLD_PYTHON_TOOLS = ["pytest", "mypy<1.19", "colorama"], ["exceptiongroup", "tomli"]
 WINE, WINESERVER = "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver"
+# Each module of the wheel, by its place there, and the sources that only it
+# links (its PyInit); both link every other source, the core.
+MODULES = {"Quorvelc.pyd": "module/entry.cpp", "Quorvel/_speedups.pyd": "speedups/"}
 ENV = {"SDL_VIDEODRIVER": "dummy", "SDL_AUDIODRIVER": "dummy", "PYGAME_HIDE_SUPPORT_PROMPT": "1", "WINEDEBUG": "-all"}
 
 
@@ -84,10 +87,11 @@ def windows_wheels(version: str, pygame: str) -> list[Path]:
     return sorted(folder.glob("*.whl"))
 
 
-def build_pyd(work: Path, platform: str) -> Path:
-    """Quorvelc.pyd for a wheel platform, linked to python3.dll through an
-    import library made from that DLL's own export table (the same names on
-    every architecture; 32-bit x86's C API is cdecl, so none is decorated)."""
+def build_pyds(work: Path, platform: str) -> dict[str, Path]:
+    """Each module of MODULES for a wheel platform, by its place in the wheel,
+    linked to python3.dll through an import library made from that DLL's own
+    export table (the same names on every architecture; 32-bit x86's C API is
+    cdecl, so none is decorated)."""
     target, defines, machine = WINDOWS[platform]
     work = work / platform
     work.mkdir(parents=True, exist_ok=True)
@@ -99,19 +103,24 @@ def build_pyd(work: Path, platform: str) -> Path:
     probe = work / "probe.cpp"  # the headers must describe an interpreter of the target's word size
     probe.write_text("#include <Python.h>\nstatic_assert(sizeof(Py_ssize_t) == sizeof(void *));\n")
     quiet(*compile_, "-c", "-o", work / "probe.o", probe)
-    objects: list[Path] = []
+    objects: dict[str, Path] = {}
     for source in sorted((ROOT / "src").rglob("*.cpp")):
-        objects.append(work / (source.relative_to(ROOT / "src").as_posix().replace("/", "_") + ".o"))
-        quiet(*compile_, "-c", "-o", objects[-1], source)
-    pyd = work / "Quorvelc.pyd"
-    # Linked as C: the module needs nothing from libc++, which zig would
-    # otherwise build from its sources for each target first.
-    quiet(zig(), "cc", "-target", target, "-shared", "-s", "-o", pyd, *objects, work / "libpython3.a")
-    dlls = [i.dll.decode() for i in pefile.PE(str(pyd)).DIRECTORY_ENTRY_IMPORT]
-    print(f"{platform} Quorvelc.pyd imports: " + ", ".join(dlls), file=sys.stderr)
-    if not all(ALLOWED_IMPORTS.fullmatch(d) for d in dlls):
-        sys.exit("only python3.dll, the UCRT (api-ms-win-crt-*) and KERNEL32 may be imported")
-    return pyd
+        name = source.relative_to(ROOT / "src").as_posix()
+        objects[name] = work / (name.replace("/", "_") + ".o")
+        quiet(*compile_, "-c", "-o", objects[name], source)
+    pyds: dict[str, Path] = {}
+    for module in MODULES:
+        others = tuple(o for m, o in MODULES.items() if m != module)
+        pyd = pyds[module] = work / Path(module).name
+        # Linked as C: the module needs nothing from libc++, which zig would
+        # otherwise build from its sources for each target first.
+        linked = [o for name, o in objects.items() if not name.startswith(others)]
+        quiet(zig(), "cc", "-target", target, "-shared", "-s", "-o", pyd, *linked, work / "libpython3.a")
+        dlls = [i.dll.decode() for i in pefile.PE(str(pyd)).DIRECTORY_ENTRY_IMPORT]
+        print(f"{platform} {module} imports: " + ", ".join(dlls), file=sys.stderr)
+        if not all(ALLOWED_IMPORTS.fullmatch(d) for d in dlls):
+            sys.exit("only python3.dll, the UCRT (api-ms-win-crt-*) and KERNEL32 may be imported")
+    return pyds
 
 
 def wheel(workdir: str, *platforms: str) -> int:
@@ -125,12 +134,14 @@ def wheel(workdir: str, *platforms: str) -> int:
     (linux_wheel,) = (work / "linux").glob("*.whl")
     run([sys.executable, "-m", "wheel", "unpack", "-d", work / "unpacked", linux_wheel], check=True)
     (tree,) = (work / "unpacked").iterdir()
-    (extension,) = tree.glob("Quorvelc*.so")
-    extension.unlink()
+    for module in MODULES:  # each Linux module out, its .pyd in below
+        (extension,) = tree.glob(module.replace(".pyd", "*.so"))
+        extension.unlink()
     (tags,) = tree.glob("*.dist-info/WHEEL")
     lines = [line for line in tags.read_text().splitlines() if line and not line.startswith("Tag:")]
     for platform in platforms or ["win_amd64"]:
-        shutil.copy2(build_pyd(work, platform), tree / "Quorvelc.pyd")
+        for module, pyd in build_pyds(work, platform).items():
+            shutil.copy2(pyd, tree / module)
         tags.write_text("\n".join([*lines, f"Tag: cp310-abi3-{platform}"]) + "\n")
         run([sys.executable, "-m", "wheel", "pack", "-d", work / "wheel", tree], check=True)
         print(next((work / "wheel").glob(f"*-cp310-abi3-{platform}.whl")), flush=True)

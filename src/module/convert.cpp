@@ -10,12 +10,6 @@
 
 namespace {
 
-struct pixel_format {
-    int bits_per_pixel;
-    uint32_t red_mask, green_mask, blue_mask, alpha_mask;
-    uint32_t sdl_format;  // SDL's code for these masks, found on first use; 0 before
-};
-
 // SDL reads a pixel as one native integer, so the mask that selects a given
 // byte in memory depends on the machine's byte order. The channel order is
 // memory order on every host: "R" means red is a pixel's first byte, and a
@@ -66,33 +60,33 @@ pixel_format *format_of(const RImage *record) {
     return nullptr;
 }
 
-// Layouts whose drawing would touch memory outside the rows the record
-// claims, or that SDL 2 or pygame cannot handle. Some of these SDL refuses by
-// itself, depending on its version; refusing them here keeps the answer the
-// same under every SDL that pygame may ship.
-bool layout_is_drawable(const RImage *record, const pixel_format &format) {
-    // An empty record has nothing to show, and a Surface with no rows over
-    // the record's address still lets a PixelArray write a row there.
-    if (record->width <= 0 || record->height <= 0)
+// Layouts whose drawing would touch memory outside the rows claimed, or that
+// SDL 2 or pygame cannot handle. Some of these SDL refuses by itself,
+// depending on its version; refusing them here keeps the answer the same
+// under every SDL that pygame may ship.
+bool layout_is_drawable(const pixel_rows &rows, const pixel_format &format) {
+    // Empty rows have nothing to show, and a Surface with no rows over the
+    // pixel address still lets a PixelArray write a row there.
+    if (rows.width <= 0 || rows.height <= 0)
         return false;
     // SDL 3 refuses every draw into a surface this wide or tall (its guard
     // against rect overflow) while reporting success; SDL 2 would draw.
     // Refused on every SDL, so the answer is the same everywhere.
-    if (record->width >= SDL_DRAWABLE_SIDE_LIMIT || record->height >= SDL_DRAWABLE_SIDE_LIMIT)
+    if (rows.width >= SDL_DRAWABLE_SIDE_LIMIT || rows.height >= SDL_DRAWABLE_SIDE_LIMIT)
         return false;
-    int64_t row_bytes = int64_t{record->width} * (format.bits_per_pixel / 8);
-    if (record->row_stride < row_bytes)
+    int64_t row_bytes = int64_t{rows.width} * (format.bits_per_pixel / 8);
+    if (rows.row_stride < row_bytes)
         return false;  // rows would overlap, or run backwards
     // SDL and pygame find a row at y * pitch in an int: past INT_MAX it wraps
-    // to an address before the record.
-    if (int64_t{record->height - 1} * record->row_stride + row_bytes > INT_MAX)
+    // to an address before the first pixel.
+    if (int64_t{rows.height - 1} * rows.row_stride + row_bytes > INT_MAX)
         return false;
-    if (!record->pixels)
+    if (!rows.pixels)
         return false;  // pygame would write through the null address on the first draw
     // SDL's 32-bit fill (SDL 2 and SDL 3 alike) and pygame-ce's blend fills
     // assume 4-byte aligned rows: they crash or write into the row padding.
     if (format.bits_per_pixel == 32 &&
-        (reinterpret_cast<uintptr_t>(record->pixels) % 4 != 0 || record->row_stride % 4 != 0))
+        (reinterpret_cast<uintptr_t>(rows.pixels) % 4 != 0 || rows.row_stride % 4 != 0))
         return false;
     return true;
 }
@@ -107,27 +101,23 @@ uint32_t find_sdl_format(const pixel_format &format) {
                            format.blue_mask, format.alpha_mask);
 }
 
-// The record's format with SDL's code for it (found on first use), or null
-// when the record cannot be shown or SDL knows no code for its masks.
-inline pixel_format *drawable_format(const RImage *record) {
-    pixel_format *format = format_of(record);
-    if (!format || !layout_is_drawable(record, *format))
-        return nullptr;
+// Whether the rows can be shown in `format`, with SDL's code for it (found on
+// first use): false when there is no format, the layout is refused or SDL
+// knows no code.
+inline bool is_drawable(const pixel_rows &rows, pixel_format *format) {
+    if (!format || !layout_is_drawable(rows, *format))
+        return false;
     if (!format->sdl_format)
         format->sdl_format = find_sdl_format(*format);
-    return format->sdl_format ? format : nullptr;
+    return format->sdl_format != 0;
 }
 
-}  // namespace
-
-SDL_Surface *image_to_sdl_surface(const RImage *record) {
-    pixel_format *format = drawable_format(record);
-    if (!format)
-        return nullptr;
+// An SDL 2 surface over drawable rows, or null when SDL fails.
+SDL_Surface *rows_to_sdl_surface(const pixel_rows &rows, const pixel_format &format) {
     SDL_Surface *surface = sdl_api.create_rgb_surface_with_format_from(
-        record->pixels, record->width, record->height, format->bits_per_pixel, record->row_stride,
-        format->sdl_format);
-    if (!surface || format != &grey_8)
+        rows.pixels, rows.width, rows.height, format.bits_per_pixel, rows.row_stride,
+        format.sdl_format);
+    if (!surface || format.bits_per_pixel != 8)
         return surface;
     // Each grey surface owns its palette, so a change to one Surface's
     // palette leaves every other alone.
@@ -139,13 +129,11 @@ SDL_Surface *image_to_sdl_surface(const RImage *record) {
     return surface;
 }
 
-sdl3::SDL_Surface *image_to_sdl3_surface(const RImage *record) {
-    pixel_format *format = drawable_format(record);
-    if (!format)
-        return nullptr;
+// rows_to_sdl_surface when pygame loaded SDL 3: the same layouts and formats.
+sdl3::SDL_Surface *rows_to_sdl3_surface(const pixel_rows &rows, const pixel_format &format) {
     sdl3::SDL_Surface *surface = sdl3_api.create_surface_from(
-        record->width, record->height, format->sdl_format, record->pixels, record->row_stride);
-    if (!surface || format != &grey_8)
+        rows.width, rows.height, format.sdl_format, rows.pixels, rows.row_stride);
+    if (!surface || format.bits_per_pixel != 8)
         return surface;
     // SDL 3 gives an indexed surface no palette until asked; the one made here
     // is this surface's own.
@@ -158,9 +146,54 @@ sdl3::SDL_Surface *image_to_sdl3_surface(const RImage *record) {
     return surface;
 }
 
-PyObject *surface_from_image(const RImage *record) {
-    if (!record)
-        Py_RETURN_NONE;
+}  // namespace
+
+bool format_for_order(const char *order, Py_ssize_t length, pixel_format *format) {
+    if (length == 1 && order[0] == 'L') {
+        *format = grey_8;
+        format->sdl_format = 0;
+        return true;
+    }
+    if (length != 3 && length != 4)
+        return false;
+    int size = static_cast<int>(length);
+    pixel_format found = {8 * size, 0, 0, 0, 0, 0};
+    bool fourth_seen = false;  // A or X, at most one of them
+    for (int position = 0; position < size; ++position) {
+        uint32_t *mask = nullptr;
+        switch (order[position]) {
+        case 'R':
+            mask = &found.red_mask;
+            break;
+        case 'G':
+            mask = &found.green_mask;
+            break;
+        case 'B':
+            mask = &found.blue_mask;
+            break;
+        case 'A':
+            mask = &found.alpha_mask;
+            break;
+        case 'X':
+            break;
+        default:
+            return false;
+        }
+        if (order[position] == 'A' || order[position] == 'X') {
+            if (size != 4 || fourth_seen)
+                return false;
+            fourth_seen = true;
+        } else if (*mask) {
+            return false;  // a colour named twice
+        }
+        if (mask)
+            *mask = byte_mask(position, size);
+    }
+    *format = found;
+    return true;
+}
+
+PyObject *surface_over_rows(const pixel_rows &rows, pixel_format *format) {
     auto construct =
         reinterpret_cast<pygame_surface_new>(pygame_api_slots[PYGAME_SURFACE_NEW_SLOT]);
     if (!construct) {
@@ -168,15 +201,17 @@ PyObject *surface_from_image(const RImage *record) {
                         "pygame's surface constructor is missing: pygame.surface gave no C API");
         return nullptr;
     }
-    // Owner 1: the Surface frees the SDL surface header; the pixels stay the record's.
+    // Owner 1: the Surface frees the SDL surface header; the pixels stay the caller's.
     if (sdl_api.create_rgb_surface_with_format_from) {
-        SDL_Surface *surface = image_to_sdl_surface(record);
+        SDL_Surface *surface = is_drawable(rows, format) ? rows_to_sdl_surface(rows, *format)
+                                                         : nullptr;
         if (!surface)
             Py_RETURN_NONE;
         return construct(surface, 1);
     }
     if (sdl3_api.create_surface_from) {
-        sdl3::SDL_Surface *surface = image_to_sdl3_surface(record);
+        sdl3::SDL_Surface *surface = is_drawable(rows, format) ? rows_to_sdl3_surface(rows, *format)
+                                                               : nullptr;
         if (!surface)
             Py_RETURN_NONE;
         // pygame-ce built on SDL 3 takes an SDL 3 surface in the same entry.
@@ -189,6 +224,13 @@ PyObject *surface_from_image(const RImage *record) {
                     "SDL_GetPixelFormatForMasks, SDL_CreateSurfacePalette, "
                     "SDL_SetPaletteColors or SDL_DestroySurface");
     return nullptr;
+}
+
+PyObject *surface_from_image(const RImage *record) {
+    if (!record)
+        Py_RETURN_NONE;
+    pixel_rows rows = {record->pixels, record->width, record->height, record->row_stride};
+    return surface_over_rows(rows, format_of(record));
 }
 
 namespace {

@@ -5,6 +5,8 @@
 
 #include "runtime/runtime.h"
 
+#include <cstdint>
+
 #include "rimage.h"
 #include "sdl.h"
 #include "sdl3.h"
@@ -49,15 +51,37 @@ int import_pygame_and_sdl();
 PyObject *surface_from_argument(PyObject *self, PyObject *const *args, Py_ssize_t count,
                                 PyObject *keyword_names);
 
-// The SDL layer: makes an SDL surface over the record's own pixels, or gives null when the
-// record's layout cannot be shown (depth, channels, alignment, sizes) or SDL
-// fails. The record must be live and `sdl_api` resolved. The surface borrows
-// the pixel memory: the record must outlive it.
-SDL_Surface *image_to_sdl_surface(const RImage *record);
+// A pixel format that SDL is asked for: bits per pixel, the masks that select
+// each channel in a pixel read as one native integer, and SDL's code for them.
+struct pixel_format {
+    int bits_per_pixel;
+    uint32_t red_mask, green_mask, blue_mask, alpha_mask;
+    uint32_t sdl_format;  // SDL's code for these masks, found on first use; 0 before
+};
 
-// image_to_sdl_surface when pygame loaded SDL 3: the same layouts and formats,
-// made through `sdl3_api`, which must be resolved.
-sdl3::SDL_Surface *image_to_sdl3_surface(const RImage *record);
+// Rows of pixels in memory: the first pixel, the sides and the bytes from one
+// row's start to the next.
+struct pixel_rows {
+    char *pixels;
+    int width;
+    int height;
+    int row_stride;
+};
+
+// Fills `format` for a channel order in memory order, one letter per byte:
+// R, G and B once each, then A (alpha) or X (an unused byte) for a 4-byte
+// pixel, in any order; "L" alone is grey (an 8-bit surface with a grey
+// palette). Gives false for any other text. `sdl_format` is left 0.
+bool format_for_order(const char *order, Py_ssize_t length, pixel_format *format);
+
+// The pygame layer for any rows: a new pygame Surface over `rows` in
+// `format` (its SDL code is found and kept on first use), None (new
+// reference) when `format` is null, the layout cannot be shown (the record rules: sizes,
+// alignment, INT_MAX, null pixels) or SDL makes no surface, or null with
+// RuntimeError when pygame's constructor or SDL is missing, or with pygame's
+// own error when its constructor fails. The Surface borrows the pixel memory:
+// the caller keeps it alive.
+PyObject *surface_over_rows(const pixel_rows &rows, pixel_format *format);
 
 // The pygame layer: wraps the record in a new pygame Surface: a new reference, None (new
 // reference) for a null record or a layout that cannot be shown, or null with

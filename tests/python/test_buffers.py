@@ -5,6 +5,7 @@ import array
 import ctypes
 import gc
 import mmap
+import sys
 import weakref
 
 import pygame
@@ -19,6 +20,7 @@ from records import (
     RED_FIRST_24,
     RED_FIRST_32,
     Record,
+    byte_masks,
     pointer_text,
 )
 
@@ -29,11 +31,20 @@ FORMATS = {
     "BGR": (3, BLUE_FIRST_24),
     "RGBA": (4, RED_FIRST_32),
     "BGRA": (4, BLUE_FIRST_32),
+    "RGBX": (4, byte_masks(4, 0, 1, 2) + (0,)),
+    "BGRX": (4, byte_masks(4, 2, 1, 0) + (0,)),
 }
+LITTLE = sys.byteorder == "little"
 
 
 def numpy():
     return pytest.importorskip("numpy")
+
+
+def needs_speedups(fmt):
+    """Skips where `fmt` needs the compiled module and this install has none."""
+    if fmt.strip("LRGBA") and Quorvel._speedups is None:
+        pytest.skip(f"{fmt} needs Quorvel._speedups")
 
 
 def flat(storage, bpp, memory=None, pitch=None):
@@ -51,8 +62,8 @@ def canary_bytes(n):
     return bytearray([CANARY]) * n
 
 
-def canary_ctypes(n):
-    storage = (ctypes.c_ubyte * n)()
+def canary_ctypes(n, item=ctypes.c_ubyte):
+    storage = (item * n)()
     ctypes.memset(storage, CANARY, n)
     return storage
 
@@ -92,6 +103,7 @@ KINDS = {
     "array.array": (lambda bpp: array_flat(array.array("B", canary_bytes(W * H * bpp)), bpp), FORMATS),
     "mmap": (lambda bpp: flat(canary_mmap(W * H * bpp + 5), bpp), FORMATS),
     "ctypes": (lambda bpp: flat(canary_ctypes(W * H * bpp), bpp), FORMATS),
+    "ctypes chars": (lambda bpp: flat(canary_ctypes(W * H * bpp, ctypes.c_char), bpp), ["BGR"]),
 }
 
 
@@ -102,16 +114,17 @@ def colour(x, y, fmt):
     return (40 * x + y, 50 * y + 7, 200 - 10 * x - y, 255 - x - 3 * y if len(fmt) == 4 else 255)
 
 
-def stored(rgba, fmt):
-    """The bytes of a pixel of this colour in memory."""
+def stored(rgba, fmt, unused=0):
+    """The bytes of a pixel of this colour in memory, `unused` in an X byte."""
     r, g, b, a = rgba
-    return {"L": [g], "RGB": [r, g, b], "BGR": [b, g, r], "RGBA": [r, g, b, a], "BGRA": [b, g, r, a]}[fmt]
+    return [{"L": g, "P": g, "R": r, "G": g, "B": b, "A": a, "X": unused}[letter] for letter in fmt]
 
 
 @pytest.mark.parametrize(
     "kind, fmt", [(k, f) for k, (_, formats) in KINDS.items() for f in formats], ids=lambda v: str(v)
 )
 def test_surface_over_the_buffer_both_ways(kind, fmt):
+    needs_speedups(fmt)
     bpp, masks = FORMATS[fmt]
     buffer, arguments, memory, start, pitch = KINDS[kind][0](bpp)
     surface = Quorvel.frombuffer(buffer, format=fmt, **arguments)
@@ -122,6 +135,7 @@ def test_surface_over_the_buffer_both_ways(kind, fmt):
         bpp,
         masks,
     )
+    assert bool(surface.get_flags() & pygame.SRCALPHA) == ("A" in fmt)
     # record_for builds the same record, over the same first pixel.
     record = Quorvel.record_for(buffer, format=fmt, **arguments)
     assert (record.width, record.height, record.row_stride, record.channels, record.depth) == (W, H, pitch, bpp, 8)
@@ -140,9 +154,13 @@ def test_surface_over_the_buffer_both_ways(kind, fmt):
 
     # From the memory into the Surface.
     at = start + (H - 1) * pitch + (W - 1) * bpp
-    rgba = colour(1, 2, fmt) if fmt == "L" else (9, 99, 199, 77 if bpp == 4 else 255)
-    memory[at : at + bpp] = bytes(stored(rgba, fmt))
+    rgba = colour(1, 2, fmt) if fmt == "L" else (9, 99, 199, 77 if "A" in fmt else 255)
+    memory[at : at + bpp] = bytes(stored(rgba, fmt, unused=77))
     assert surface.get_at((W - 1, H - 1)) == rgba
+    # Blitted opaquely, whatever an X byte holds.
+    target = pygame.Surface((W, H), 0, 32)
+    target.blit(surface, (0, 0))
+    assert target.get_at((W - 1, H - 1)) == rgba[:3] + (255,) or "A" in fmt
 
 
 def canaries(shape, dtype="uint8"):
@@ -156,25 +174,56 @@ def read_only(array):
     return array
 
 
+class Shaped(bytearray):
+    """n canary bytes that describe themselves (or `data`) through an __array_interface__."""
+
+    def __init__(self, n, shape, typestr="|u1", **interface):
+        super().__init__([CANARY] * n)
+        self.__array_interface__ = dict(version=3, shape=shape, typestr=typestr, **interface)
+
+
+class UMat:
+    """No buffer, but a get() that gives an array, as cv2's UMat has."""
+
+    def get(self):
+        return canaries((2, 2, 3))
+
+
 fb, cb, ca = Quorvel.frombuffer, canary_bytes, canaries
 # name: function, makes its arguments (numpy rows skip without numpy), keywords, error, message
 REFUSALS = {
     "format not a str": (fb, lambda: (cb(3), (1, 1), b"RGB"), {}, TypeError, "format must be a str"),
-    "unknown format": (fb, lambda: (cb(4), (1, 1), "ARGB"), {}, ValueError, "one of L, RGB, BGR, RGBA"),
+    "unknown format": (fb, lambda: (cb(4), (1, 1), "RGBY"), {}, ValueError, "one of L, RGB, BGR, RGBA"),
     "bytes": (fb, lambda: (bytes(3), (1, 1)), {}, TypeError, "read-only"),
     "read-only view": (fb, lambda: (memoryview(cb(3)).toreadonly(), (1, 1)), {}, TypeError, "read-only"),
     "read-only array": (fb, lambda: (read_only(ca((2, 2, 3))),), {}, TypeError, "read-only"),
     "no buffer": (fb, lambda: (42, (1, 1)), {}, TypeError, "int has no buffer"),
+    "no buffer, get()": (fb, lambda: (UMat(),), {}, TypeError, r"UMat has no buffer to show; its .get\(\) gives"),
     "flat, no size": (fb, lambda: (cb(12),), {}, ValueError, "size .* is required"),
     "not C-contiguous": (fb, lambda: (memoryview(cb(24))[::2], (2, 2)), {}, ValueError, "C-contig"),
     "0-D array": (fb, lambda: (ca(()),), {}, ValueError, "0 dimensions"),
     "4-D array": (fb, lambda: (ca((2, 2, 3, 1)),), {}, ValueError, "4 dimensions"),
     "2-D array as RGB": (fb, lambda: (ca((2, 2)),), {}, ValueError, "one channel"),
     "channels": (fb, lambda: (ca((2, 2, 3)), None, "RGBA"), {}, ValueError, "3 channels; .* has 4"),
-    "2-byte items": (fb, lambda: (ca((2, 2, 3), "uint16"),), {}, ValueError, "single bytes"),
-    "every other pixel": (fb, lambda: (ca((2, 4, 3))[:, ::2],), {}, ValueError, "stride 6, not 3"),
-    "channels reversed": (fb, lambda: (ca((2, 2, 3))[:, :, ::-1],), {}, ValueError, "stride -1"),
-    "rows upside down": (fb, lambda: (ca((2, 2, 3))[::-1],), {}, ValueError, "positive row stride"),
+    "2-byte items": (fb, lambda: (ca((2, 2, 3), "uint16"),), {}, ValueError, "single bytes .*uint16"),
+    "bool items": (fb, lambda: (ca((2, 2)).view(bool), None, "L"), {}, ValueError, "single bytes .*bool"),
+    "int8 items": (fb, lambda: (ca((2, 2)).view("int8"), None, "L"), {}, ValueError, "single bytes .*int8"),
+    "float32 items": (fb, lambda: (ca((2, 2, 12)).view("float32"),), {}, ValueError, "single bytes .*float32"),
+    "signed buffer": (fb, lambda: (array.array("b", cb(4)), (2, 2), "L"), {}, ValueError, "single bytes .*int8"),
+    "bool typestr": (fb, lambda: (Shaped(4, (2, 2), "|b1"), None, "L"), {}, ValueError, "single bytes .*bool"),
+    "shape past the buffer": (fb, lambda: (Shaped(10, (1000, 1000, 3)),), {}, ValueError, "10 bytes is too small"),
+    "offset past the buffer": (fb, lambda: (Shaped(12, (2, 2, 3), offset=10**6),), {}, ValueError, "too small"),
+    "negative offset": (fb, lambda: (Shaped(12, (2, 2, 3), offset=-1),), {}, ValueError, "not be negative"),
+    "shape past the data": (fb, lambda: (Shaped(0, (9, 9, 3), data=cb(10)),), {}, ValueError, "10 bytes is too small"),
+    "every other pixel": (fb, lambda: (ca((2, 4, 3))[:, ::2],), {}, ValueError, "stride 6, not 3; .*ascontiguousarray"),
+    "channels reversed": (fb, lambda: (ca((2, 2, 3))[:, :, ::-1],), {}, ValueError, "stride -1.*ascontiguousarray"),
+    "rows upside down": (
+        fb,
+        lambda: (ca((2, 2, 3))[::-1],),
+        {},
+        ValueError,
+        "positive row stride.*top-down.*ascontiguousarray.*transform.flip",
+    ),
     "size unlike shape": (fb, lambda: (ca((2, 3, 3)), (2, 3)), {}, ValueError, "array's 3x2"),
     "pitch unlike rows": (fb, lambda: (ca((2, 3, 3)),), {"pitch": 12}, ValueError, "row stride 9"),
     "size not a pair": (fb, lambda: (cb(12), (4,)), {}, ValueError, "size must be"),
@@ -198,6 +247,15 @@ REFUSALS = {
     "negative address": (Quorvel.pointer_text, lambda: (-1,), {}, ValueError, "does not fit"),
     "address too large": (Quorvel.pointer_text, lambda: (1 << 8 * POINTER_SIZE,), {}, ValueError, "does not fit"),
     "fromrecord": (Quorvel.fromrecord, lambda: (7,), {}, TypeError, "Type error. Expected _p_RImage"),
+    "pixels of a buffer": (Quorvel.pixels, lambda: (cb(4),), {}, TypeError, "pygame.Surface, not bytearray"),
+    "pixels of 16 bits": (Quorvel.pixels, lambda: (pygame.Surface((2, 2), 0, 16),), {}, ValueError, "16-bit"),
+    "pixels of RGB332": (
+        Quorvel.pixels,
+        lambda: (pygame.Surface((2, 2), 0, 8, (0xE0, 0x1C, 0x03, 0)),),
+        {},
+        ValueError,
+        "8-bit Surface with masks",
+    ),
 }
 
 
@@ -205,9 +263,12 @@ REFUSALS = {
 def test_refusals_raise_and_write_nothing(name):
     function, make, kwargs, error, message = REFUSALS[name]
     args = make()
-    with pytest.raises(error, match=message):
+    with pytest.raises(error, match=message) as refused:  # held: its traceback keeps the frames
         function(*args, **kwargs)
     for argument in args:
+        assert not isinstance(argument, pygame.Surface) or not argument.get_locked(), refused
+        if isinstance(argument, bytearray):
+            argument.append(CANARY)  # BufferError if an export was left
         try:
             view = memoryview(argument)
         except TypeError:
@@ -287,3 +348,95 @@ def test_fromrecord_keeps_the_wrapping_object_alive():
     assert Quorvel.pointer_text(0) == "NULL"
     assert Quorvel.fromrecord(None) is None and Quorvel.fromrecord("NULL") is None
     assert Quorvel.fromrecord(Record(2, 2, depth=16).text) is None
+
+
+def pixels_frombuffer(fmt):
+    """A Surface from Quorvel.frombuffer, rows padded by a byte."""
+    needs_speedups(fmt)
+    return Quorvel.frombuffer(bytearray((len(fmt) * W + 1) * H), (W, H), fmt, pitch=len(fmt) * W + 1)
+
+
+# kind: makes the Surface; its format on this byte order
+PIXEL_KINDS = {
+    "display": (lambda: pygame.display.set_mode((W, H)), "BGRX" if LITTLE else "XRGB"),
+    "RGB frombuffer": (lambda: pixels_frombuffer("RGB"), "RGB"),
+    "BGR frombuffer": (lambda: pixels_frombuffer("BGR"), "BGR"),
+    "RGBX frombuffer": (lambda: pixels_frombuffer("RGBX"), "RGBX"),
+    "32-bit alpha": (lambda: pygame.Surface((W, H), pygame.SRCALPHA, 32), "BGRA" if LITTLE else "ARGB"),
+    "32-bit": (lambda: pygame.Surface((W, H), 0, 32), "BGRX" if LITTLE else "XRGB"),
+    "8-bit palette": (lambda: pygame.Surface((W, H), 0, 8), "P"),
+    "subsurface": (lambda: pygame.Surface((W + 3, H + 2), 0, 24).subsurface((2, 1, W, H)), "BGR" if LITTLE else "RGB"),
+}
+
+
+@pytest.mark.parametrize("kind", PIXEL_KINDS)
+def test_pixels_shows_any_surface_in_memory_order_both_ways(kind):
+    np = numpy()
+    make, fmt = PIXEL_KINDS[kind]
+    surface = make()
+    bpp, pitch = surface.get_bytesize(), surface.get_pitch()
+    with Quorvel.pixels(surface) as view:
+        assert (view.surface, view.format, view.address) == (surface, fmt, surface._pixels_address)
+        assert (view.shape, view.strides) == (((H, W), (pitch, 1)) if bpp == 1 else ((H, W, bpp), (pitch, bpp, 1)))
+        array = np.asarray(view)
+        assert (array.ctypes.data, array.strides, array.dtype) == (view.address, view.strides, np.uint8)
+        # From the Surface into the array, and the reverse, pixel by pixel.
+        rgba = (10, 120, 230, 255)
+        surface.fill(rgba)
+        expected = [surface.map_rgb(rgba)] if fmt == "P" else stored(rgba, fmt)
+        assert array.reshape(H, W, -1).tolist() == [[expected] * W] * H
+        array[H - 1, W - 2] = 7 if fmt == "P" else stored((1, 2, 3, 4), fmt, unused=99)
+        assert surface.get_at((W - 2, H - 1)) == (
+            surface.get_palette_at(7) if fmt == "P" else (1, 2, 3, 255 - 251 * ("A" in fmt))
+        )
+        if bpp > 1 and not (fmt.strip("RGBA") and Quorvel._speedups is None):
+            # frombuffer shows the array as it lies, by the view's format.
+            shown = Quorvel.frombuffer(array, format=fmt)
+            assert [shown.get_at((x, H - 1)) for x in range(W)] == [surface.get_at((x, H - 1)) for x in range(W)]
+    assert not surface.get_locked()
+
+
+def test_pixels_lock_while_live_and_never_outlive_the_memory():
+    np = numpy()
+    screen = pygame.display.set_mode((W, H))
+    with Quorvel.pixels(screen) as view:
+        assert screen.get_locked()
+        with pytest.raises(pygame.error, match="locked"):
+            screen.blit(pygame.Surface((1, 1)), (0, 0))
+        array = np.asarray(view)
+    screen.blit(pygame.Surface((1, 1)), (0, 0))  # unlocked at the end of the block
+    with pytest.raises(ValueError, match="released"):
+        np.asarray(view)
+    del array, view
+    # A collected view lets go of the lock; a live one keeps its Surface.
+    surface = pygame.Surface((W, H), 0, 24)
+    gone = weakref.ref(surface)
+    view = Quorvel.pixels(surface)
+    del surface
+    gc.collect()
+    assert gone() is not None and gone().get_locked()
+    del view
+    gc.collect()
+    assert gone() is None
+    Quorvel.pixels(screen)
+    assert not screen.get_locked()
+
+    # New pixels for the display, same object: old views refuse, fresh ones work.
+    old = Quorvel.pixels(screen)
+    corner = screen.subsurface((2, 2, W - 2, H - 2))
+    assert pygame.display.set_mode((W - 1, H - 1)) is screen
+    for use in (lambda: old.shape, lambda: old.address, lambda: np.asarray(old), lambda: Quorvel.frombuffer(old)):
+        with pytest.raises(ValueError, match="moved"):
+            use()
+    with pytest.raises(ValueError, match="no longer lies within its parent") as refused:
+        Quorvel.pixels(corner)
+    assert not corner.get_locks(), refused  # though its traceback lives
+    fresh = Quorvel.pixels(screen)
+    assert fresh.shape == (H - 1, W - 1, 4) and fresh.address == screen._pixels_address
+    old.release()  # its own lock alone, if set_mode kept it
+    assert screen.get_locked()
+    fresh.release()
+    fresh.release()
+    assert not screen.get_locked()
+    pygame.display.quit()
+    old.release()

@@ -1,0 +1,271 @@
+// frombuffer's common case made in C: an exact numpy array of unsigned bytes
+// whose layout passes every rule of Quorvel's Python path. Each step here
+// only accepts; anything it does not accept, and any error on the way, goes
+// to the Python function, so that results and errors are that path's.
+#include "speedups/speedups.h"
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+// The formats made here, with their masks (filled by make_fast_frombuffer)
+// and SDL's code (found on first use). Others go to the Python path.
+struct known_format {
+    const char *name;
+    int bytes_per_pixel;
+    pixel_format format;
+};
+
+known_format known_formats[] = {
+    {"L", 1, {}},    {"RGB", 3, {}},  {"BGR", 3, {}},  {"RGBA", 4, {}},
+    {"BGRA", 4, {}}, {"RGBX", 4, {}}, {"BGRX", 4, {}},
+};
+constexpr int DEFAULT_FORMAT = 1;  // frombuffer's default, "RGB"
+
+// The first side that no SDL is given, as in the Python path.
+constexpr Py_ssize_t SIDE_LIMIT = (Py_ssize_t{1} << 30) - 1;
+
+// numpy.ndarray once numpy is imported (a strong reference, kept).
+PyObject *ndarray_type = nullptr;
+
+// Interned names, made once by make_fast_frombuffer.
+enum name_index { ARRAY_STRUCT, NUMPY, NAME_COUNT };
+const char *const name_texts[NAME_COUNT] = {"__array_struct__", "numpy"};
+PyObject *names[NAME_COUNT];
+
+// The arguments of one call, borrowed; null where not given.
+struct call_arguments {
+    PyObject *buffer, *size, *format, *pitch;
+};
+
+// Takes frombuffer's arguments apart; false for any form that the Python
+// function should judge (too many, unknown or repeated names).
+bool split_arguments(PyObject *args, PyObject *kwargs, call_arguments *out) {
+    Py_ssize_t count = PyTuple_Size(args);
+    if (count < 1 || count > 4)
+        return false;
+    PyObject **slots[] = {&out->buffer, &out->size, &out->format, &out->pitch};
+    *out = call_arguments{nullptr, nullptr, nullptr, nullptr};
+    for (Py_ssize_t i = 0; i < count; ++i)
+        *slots[i] = PyTuple_GetItem(args, i);
+    if (!kwargs)
+        return true;
+    Py_ssize_t position = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(kwargs, &position, &key, &value)) {
+        PyObject **slot = nullptr;
+        if (PyUnicode_CompareWithASCIIString(key, "size") == 0)
+            slot = slots[1];
+        else if (PyUnicode_CompareWithASCIIString(key, "format") == 0)
+            slot = slots[2];
+        else if (PyUnicode_CompareWithASCIIString(key, "pitch") == 0)
+            slot = slots[3];
+        if (!slot || *slot)
+            return false;
+        *slot = value;
+    }
+    return true;
+}
+
+// The known format named by `name` (null: the default), or null.
+known_format *find_format(PyObject *name) {
+    if (!name)
+        return &known_formats[DEFAULT_FORMAT];
+    if (!PyUnicode_CheckExact(name))
+        return nullptr;
+    Py_ssize_t length;
+    const char *text = PyUnicode_AsUTF8AndSize(name, &length);
+    if (!text)
+        return nullptr;
+    for (known_format &known : known_formats)
+        if (static_cast<Py_ssize_t>(std::strlen(known.name)) == length &&
+            std::memcmp(known.name, text, length) == 0)
+            return &known;
+    return nullptr;
+}
+
+// Whether `object` is an exact numpy array. numpy is looked up only once
+// imported: an array cannot exist before. Subclasses, whose buffer may
+// describe other memory than their interface, go to the Python path.
+bool is_exact_ndarray(PyObject *object) {
+    if (!ndarray_type) {
+        PyObject *numpy = PyImport_GetModule(names[NUMPY]);
+        if (!numpy)
+            return false;
+        ndarray_type = PyObject_GetAttrString(numpy, "ndarray");
+        Py_DECREF(numpy);
+        if (!ndarray_type)
+            return false;
+    }
+    return reinterpret_cast<PyObject *>(Py_TYPE(object)) == ndarray_type;
+}
+
+// An exact int that fits a Py_ssize_t, into `out`.
+bool as_size(PyObject *object, Py_ssize_t *out) {
+    if (!PyLong_CheckExact(object))
+        return false;
+    *out = PyLong_AsSsize_t(object);
+    return !(*out == -1 && PyErr_Occurred());
+}
+
+// numpy's array interface in C, `__array_struct__`: a capsule holding this
+// struct (numpy's documented layout, version 2 of the C form). It tells what
+// `__array_interface__` tells without building a dict, a twentieth of the cost.
+struct array_struct {
+    int two;  // 2, a check that the capsule holds this struct
+    int nd;
+    char typekind;  // the typestr's kind: 'u' for unsigned
+    int itemsize;
+    int flags;
+    Py_ssize_t *shape;
+    Py_ssize_t *strides;  // null for C-contiguous
+    void *data;
+    PyObject *descr;
+};
+constexpr int ARRAY_WRITEABLE = 0x400;
+
+// The rows an array describes for `known`, when every rule of the Python
+// path passes: unsigned bytes, writable, 2 or 3 dimensions, channels of the
+// format, packed pixels and channels, a positive row stride, size and pitch
+// agreeing, sides and pitch within C ints. The drawing rules (INT_MAX,
+// alignment, null address) follow in surface_over_rows.
+bool rows_of(const array_struct &array, const call_arguments &call, const known_format &known,
+             pixel_rows *rows) {
+    if (array.two != 2 || array.typekind != 'u' || array.itemsize != 1 ||
+        !(array.flags & ARRAY_WRITEABLE) || (array.nd != 2 && array.nd != 3))
+        return false;
+    Py_ssize_t height = array.shape[0], width = array.shape[1], bpp = known.bytes_per_pixel;
+    if (array.nd == 2 ? bpp != 1 : array.shape[2] != bpp)
+        return false;
+    if (width <= 0 || height <= 0 || width >= SIDE_LIMIT || height >= SIDE_LIMIT)
+        return false;
+    Py_ssize_t strides[3] = {width * bpp, bpp, 1};  // C-contiguous
+    if (array.strides)
+        for (int i = 0; i < array.nd; ++i)
+            strides[i] = array.strides[i];
+    if ((array.nd == 3 && bpp > 1 && strides[2] != 1) || (width > 1 && strides[1] != bpp))
+        return false;
+    Py_ssize_t row_stride = height > 1 ? strides[0] : width * bpp;
+    if (row_stride <= 0 || row_stride > INT_MAX)
+        return false;
+    if (call.size && call.size != Py_None) {
+        Py_ssize_t size[2];
+        if (!PyTuple_CheckExact(call.size) || PyTuple_Size(call.size) != 2 ||
+            !as_size(PyTuple_GetItem(call.size, 0), &size[0]) ||
+            !as_size(PyTuple_GetItem(call.size, 1), &size[1]) || size[0] != width ||
+            size[1] != height)
+            return false;
+    }
+    if (call.pitch && call.pitch != Py_None) {
+        Py_ssize_t pitch;
+        if (!as_size(call.pitch, &pitch) || pitch != strides[0])
+            return false;
+    }
+    rows->pixels = static_cast<char *>(array.data);
+    rows->width = static_cast<int>(width);
+    rows->height = static_cast<int>(height);
+    rows->row_stride = static_cast<int>(row_stride);
+    return true;
+}
+
+// The Surface for the common case, its keeper registered in `kept`: a new
+// reference, or null (an error may be set) for the Python path to take over.
+// `state` is the borrowed (python_frombuffer, kept, kept.pop) tuple.
+PyObject *fast_surface(PyObject *state, PyObject *args, PyObject *kwargs) {
+    call_arguments call;
+    if (!split_arguments(args, kwargs, &call) || !is_exact_ndarray(call.buffer))
+        return nullptr;
+    known_format *known = find_format(call.format);
+    if (!known)
+        return nullptr;
+    PyObject *capsule = PyObject_GetAttr(call.buffer, names[ARRAY_STRUCT]);
+    if (!capsule)
+        return nullptr;
+    pixel_rows rows;
+    auto *array =
+        PyCapsule_CheckExact(capsule)
+            ? static_cast<array_struct *>(PyCapsule_GetPointer(capsule, PyCapsule_GetName(capsule)))
+            : nullptr;
+    bool accepted = array && rows_of(*array, call, *known, &rows);
+    Py_DECREF(capsule);
+    if (!accepted)
+        return nullptr;
+
+    PyObject *export_ = nullptr, *keep = nullptr, *surface = nullptr, *key = nullptr;
+    // The memoryview holds the array's export for the Surface's life, as the
+    // Python path's keeper does: the array cannot be resized under it.
+    export_ = PyMemoryView_FromObject(call.buffer);
+    if (!export_)
+        goto fail;
+    keep = PyTuple_Pack(2, call.buffer, export_);
+    if (!keep)
+        goto fail;
+    surface = surface_over_rows(rows, &known->format);
+    if (!surface || surface == Py_None)
+        goto fail;
+    key = PyWeakref_NewRef(surface, PyTuple_GetItem(state, 2));
+    if (!key || PyDict_SetItem(PyTuple_GetItem(state, 1), key, keep) < 0)
+        goto fail;
+    Py_DECREF(key);
+    Py_DECREF(keep);
+    Py_DECREF(export_);
+    return surface;
+fail:
+    Py_XDECREF(key);
+    Py_XDECREF(surface);
+    Py_XDECREF(keep);
+    Py_XDECREF(export_);
+    return nullptr;
+}
+
+// The built-in frombuffer: `state` is (python_frombuffer, kept, kept.pop).
+PyObject *fast_frombuffer(PyObject *state, PyObject *args, PyObject *kwargs) {
+    PyObject *surface = fast_surface(state, args, kwargs);
+    if (surface)
+        return surface;
+    PyErr_Clear();  // the Python path raises its own error, if any
+    return PyObject_Call(PyTuple_GetItem(state, 0), args, kwargs);
+}
+
+PyMethodDef fast_frombuffer_definition = {
+    "frombuffer",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fast_frombuffer)),
+    METH_VARARGS | METH_KEYWORDS,
+    "frombuffer(buffer, size=None, format='RGB', pitch=None)\n--\n\n"
+    "A new Surface over the pixels of buffer, which it keeps referenced and\n"
+    "exported until the Surface is collected (Quorvel.frombuffer).",
+};
+
+}  // namespace
+
+PyObject *make_fast_frombuffer(PyObject *, PyObject *args) {
+    PyObject *python_frombuffer, *kept;
+    if (!PyArg_ParseTuple(args, "OO!:fast_frombuffer", &python_frombuffer, &PyDict_Type, &kept))
+        return nullptr;
+    if (!PyCallable_Check(python_frombuffer)) {
+        PyErr_SetString(PyExc_TypeError, "fast_frombuffer: python_frombuffer must be callable");
+        return nullptr;
+    }
+    if (!names[NAME_COUNT - 1]) {
+        for (int i = 0; i < NAME_COUNT; ++i)
+            if (!names[i] && !(names[i] = PyUnicode_InternFromString(name_texts[i])))
+                return nullptr;
+        for (known_format &known : known_formats)
+            format_for_order(known.name, static_cast<Py_ssize_t>(std::strlen(known.name)),
+                             &known.format);
+    }
+    PyObject *pop = PyObject_GetAttrString(kept, "pop");
+    if (!pop)
+        return nullptr;
+    PyObject *state = PyTuple_Pack(3, python_frombuffer, kept, pop);
+    Py_DECREF(pop);
+    if (!state)
+        return nullptr;
+    PyObject *module_name = PyUnicode_FromString("Quorvel");
+    PyObject *function =
+        module_name ? PyCFunction_NewEx(&fast_frombuffer_definition, state, module_name) : nullptr;
+    Py_XDECREF(module_name);
+    Py_DECREF(state);
+    return function;
+}
