@@ -17,6 +17,8 @@ from pathlib import Path
 
 import pygame
 import pytest
+
+pytest.importorskip("hypothesis", reason="hypothesis (the test extra) generates the layouts")
 from hypothesis import HealthCheck, event, example, given, settings
 from hypothesis import strategies as st
 from hypothesis.database import DirectoryBasedExampleDatabase
