@@ -173,7 +173,7 @@ def frombuffer(
     read-only or none; ValueError, naming the rule, for any layout that
     cannot be shown. Never returns None.
     """
-    if _speedups is None and format not in _RECORD_FORMATS and format in _FORMATS:
+    if _speedups is None and isinstance(format, str) and format not in _RECORD_FORMATS and format in _FORMATS:
         raise ValueError(f"format {format!r} needs Quorvel's compiled module _speedups, which this install lacks")
     keep, address, width, height, bpp, order, stride = _layout(buffer, size, format, pitch)
     if format in _RECORD_FORMATS:
@@ -185,6 +185,8 @@ def frombuffer(
         surface = RImage_asSDLSurface(text)
     else:
         surface = _speedups.surface_at(address, width, height, stride, format)
+        if surface is not None and _memory_order(bpp, surface.get_masks()) != format:
+            surface = None  # SDL 2 gave another order's format: at 24 bits it matches the red mask alone
     if surface is None:
         del keep  # the traceback keeps this frame: a refusal leaves no export
         raise ValueError(f"SDL made no {width}x{height} {format} Surface over this buffer")
@@ -271,7 +273,7 @@ def _from_interface(buffer: Any, interface: Any, size: Any, format: str, pitch: 
         way_out = "; its .get() gives its array" if callable(getattr(buffer, "get", None)) else ""
         raise TypeError(f"{type(buffer).__name__} has no buffer to show{way_out}")
     shape, strides, typestr = interface["shape"], interface.get("strides"), interface["typestr"]
-    if typestr[1:] != "u1" or typestr[:1] not in "|<>=":
+    if not isinstance(typestr, str) or typestr[1:] != "u1" or typestr[:1] not in "|<>=":
         raise ValueError(f"items must be single bytes (uint8), not {_item_name(typestr, 0)}")
     if strides is None:  # C-contiguous
         strides = tuple(math.prod(shape[i + 1 :]) for i in range(len(shape)))
@@ -296,8 +298,8 @@ def _from_interface(buffer: Any, interface: Any, size: Any, format: str, pitch: 
         if offset < 0:
             raise ValueError(f"the __array_interface__ offset must not be negative, not {offset}")
         _fits(view.nbytes, offset, width, height, bpp, stride)
-        first, address = _first_pixel(view, 1)
-    return (buffer, first), _pixels_at(address + offset, bpp), width, height, bpp, order, stride
+        first, address = _first_pixel(view, bpp, offset)
+    return (buffer, first), address, width, height, bpp, order, stride
 
 
 def _shaped(shape: Any, strides: Any, size: Any, format: str, pitch: Any, bpp: int) -> tuple[int, int, int]:
@@ -376,22 +378,25 @@ def _fits(nbytes: int, offset: int, width: int, height: int, bpp: int, stride: i
         )
 
 
-def _first_pixel(view: memoryview, bpp: int) -> tuple[ctypes.c_char, int]:
+def _first_pixel(view: memoryview, bpp: int, offset: int = 0) -> tuple[ctypes.c_char, int]:
     """A ctypes object over the first byte of `view`, which holds the buffer's
-    export for as long as it lives, and its address checked as the first
-    pixel's. Releases `view`; on a refusal no export is left."""
+    export for as long as it lives, and the address `offset` bytes on,
+    checked as the first pixel's. Releases `view`; on a refusal no export is
+    left."""
     with view:
         first = ctypes.c_char.from_buffer(view)
     try:
-        return first, _pixels_at(ctypes.addressof(first), bpp)
+        return first, _pixels_at(ctypes.addressof(first) + offset, bpp)
     except ValueError:
         del first  # the traceback keeps this frame
         raise
 
 
-def _item_name(code: str, itemsize: int) -> str:
+def _item_name(code: object, itemsize: int) -> str:
     """numpy's name for the items of struct `code` (`itemsize` bytes each) or
     of an `__array_interface__` typestr (itemsize 0), with the code itself."""
+    if not isinstance(code, str):
+        return repr(code)
     kind = code.lstrip("@=<>!|")
     if itemsize:
         name = _STRUCT_ITEMS.get(kind)
@@ -584,6 +589,6 @@ def _placement(surface: pygame.Surface) -> tuple[int, tuple[int, int], int, int,
 try:
     from Quorvel import _speedups
 except ImportError:  # a source tree with no build: the pure-Python path alone
-    _speedups = None
+    _speedups = None  # type: ignore[assignment]
 if _speedups is not None and not os.environ.get("QUORVEL_PURE_PYTHON"):
     frombuffer = _speedups.fast_frombuffer(frombuffer, _kept)

@@ -136,6 +136,7 @@ def test_surface_over_the_buffer_both_ways(kind, fmt):
         masks,
     )
     assert bool(surface.get_flags() & pygame.SRCALPHA) == ("A" in fmt)
+    assert Quorvel.pixels(surface).format == fmt.replace("L", "P")  # the name that gives these masks
     # record_for builds the same record, over the same first pixel.
     record = Quorvel.record_for(buffer, format=fmt, **arguments)
     assert (record.width, record.height, record.row_stride, record.channels, record.depth) == (W, H, pitch, bpp, 8)
@@ -213,6 +214,8 @@ REFUSALS = {
     "bool typestr": (fb, lambda: (Shaped(4, (2, 2), "|b1"), None, "L"), {}, ValueError, "single bytes .*bool"),
     "shape past the buffer": (fb, lambda: (Shaped(10, (1000, 1000, 3)),), {}, ValueError, "10 bytes is too small"),
     "offset past the buffer": (fb, lambda: (Shaped(12, (2, 2, 3), offset=10**6),), {}, ValueError, "too small"),
+    "24-bit GBR": (fb, lambda: (cb(12), (2, 2), "GBR"), {}, ValueError, "SDL made no 2x2 GBR|compiled module"),
+    "4-channel offset": (fb, lambda: (Shaped(9, (1, 1, 4), offset=1), None, "RGBA"), {}, ValueError, "multiple of 4"),
     "negative offset": (fb, lambda: (Shaped(12, (2, 2, 3), offset=-1),), {}, ValueError, "not be negative"),
     "shape past the data": (fb, lambda: (Shaped(0, (9, 9, 3), data=cb(10)),), {}, ValueError, "10 bytes is too small"),
     "every other pixel": (fb, lambda: (ca((2, 4, 3))[:, ::2],), {}, ValueError, "stride 6, not 3; .*ascontiguousarray"),
@@ -351,9 +354,9 @@ def test_fromrecord_keeps_the_wrapping_object_alive():
 
 
 def pixels_frombuffer(fmt):
-    """A Surface from Quorvel.frombuffer, rows padded by a byte."""
+    """A Surface from Quorvel.frombuffer, rows padded by 4 bytes."""
     needs_speedups(fmt)
-    return Quorvel.frombuffer(bytearray((len(fmt) * W + 1) * H), (W, H), fmt, pitch=len(fmt) * W + 1)
+    return Quorvel.frombuffer(bytearray((len(fmt) * W + 4) * H), (W, H), fmt, pitch=len(fmt) * W + 4)
 
 
 # kind: makes the Surface; its format on this byte order
@@ -380,18 +383,18 @@ def test_pixels_shows_any_surface_in_memory_order_both_ways(kind):
         assert (view.shape, view.strides) == (((H, W), (pitch, 1)) if bpp == 1 else ((H, W, bpp), (pitch, bpp, 1)))
         array = np.asarray(view)
         assert (array.ctypes.data, array.strides, array.dtype) == (view.address, view.strides, np.uint8)
-        # From the Surface into the array, and the reverse, pixel by pixel.
+        # From the Surface into the array, and the reverse.
         rgba = (10, 120, 230, 255)
         surface.fill(rgba)
         expected = [surface.map_rgb(rgba)] if fmt == "P" else stored(rgba, fmt)
         assert array.reshape(H, W, -1).tolist() == [[expected] * W] * H
         array[H - 1, W - 2] = 7 if fmt == "P" else stored((1, 2, 3, 4), fmt, unused=99)
         assert surface.get_at((W - 2, H - 1)) == (
-            surface.get_palette_at(7) if fmt == "P" else (1, 2, 3, 255 - 251 * ("A" in fmt))
+            surface.get_palette_at(7) if fmt == "P" else (1, 2, 3, 4 if "A" in fmt else 255)
         )
         if bpp > 1 and not (fmt.strip("RGBA") and Quorvel._speedups is None):
-            # frombuffer shows the array as it lies, by the view's format.
-            shown = Quorvel.frombuffer(array, format=fmt)
+            # frombuffer shows the view as it lies, by its format.
+            shown = Quorvel.frombuffer(view, format=fmt)
             assert [shown.get_at((x, H - 1)) for x in range(W)] == [surface.get_at((x, H - 1)) for x in range(W)]
     assert not surface.get_locked()
 

@@ -128,6 +128,9 @@ MYPY_CASES = {
         kept = Quorvel.fromrecord(text)
         if kept is not None:
             kept.get_width()
+        with Quorvel.pixels(surface) as view:
+            shape: tuple[int, ...] = view.shape
+            order: str = view.format
     """,
         set(),
     ),
