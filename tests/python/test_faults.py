@@ -183,6 +183,7 @@ def with_form(surface):
 
 
 def referenced(subject):
+    """The keeper table's size and `subject`'s reference count, read anew at each call."""
     import Quorvel
 
     return lambda: (len(Quorvel._kept), sys.getrefcount(subject))
@@ -355,8 +356,8 @@ def test_every_allocation_failing(path, tmp_path):
         # result, at which the same call with that allocation made to abort
         # does abort, is pygame's allocation.
         crashes = [i for i, r in enumerate(reports) if r[0] == "signal"]
-        aborts = (i for i in range(min(crashes, default=0)) if reports[i][0] != outcome)
-        aborts = [i for i in (*aborts, *crashes[:1]) if in_child(pygame_aborts, path, i) == ("signal", signal.SIGABRT)]
+        candidates = [i for i in range(min(crashes, default=0)) if reports[i][0] != outcome] + crashes[:1]
+        aborts = [i for i in candidates if in_child(pygame_aborts, path, i) == ("signal", signal.SIGABRT)]
         excused = tuple(aborts[:1])
     else:
         argument, expected, refused, lenient = CALLS[path]
