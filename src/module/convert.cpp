@@ -93,12 +93,31 @@ bool layout_is_drawable(const pixel_rows &rows, const pixel_format &format) {
 
 // SDL's code for the format's masks, 0 when it knows none. Both SDL versions
 // take the same arguments; one SDL serves the process, so a code found once
-// stays right.
+// stays right. SDL 2 picks a 24-bit code by the red mask alone, so a code is
+// taken only when its own masks are the ones asked for.
 uint32_t find_sdl_format(const pixel_format &format) {
-    auto masks_to_format = sdl_api.masks_to_pixel_format_enum ? sdl_api.masks_to_pixel_format_enum
-                                                              : sdl3_api.get_pixel_format_for_masks;
-    return masks_to_format(format.bits_per_pixel, format.red_mask, format.green_mask,
-                           format.blue_mask, format.alpha_mask);
+    uint32_t code, masks[4] = {0, 0, 0, 0};
+    int bits = 0;
+    if (sdl_api.masks_to_pixel_format_enum) {
+        code = sdl_api.masks_to_pixel_format_enum(format.bits_per_pixel, format.red_mask,
+                                                  format.green_mask, format.blue_mask,
+                                                  format.alpha_mask);
+        if (!code || !sdl_api.pixel_format_enum_to_masks ||
+            !sdl_api.pixel_format_enum_to_masks(code, &bits, &masks[0], &masks[1], &masks[2],
+                                                &masks[3]))
+            return code;
+    } else {
+        code = sdl3_api.get_pixel_format_for_masks(format.bits_per_pixel, format.red_mask,
+                                                   format.green_mask, format.blue_mask,
+                                                   format.alpha_mask);
+        if (!code || !sdl3_api.get_masks_for_pixel_format ||
+            !sdl3_api.get_masks_for_pixel_format(code, &bits, &masks[0], &masks[1], &masks[2],
+                                                 &masks[3]))
+            return code;
+    }
+    bool same = masks[0] == format.red_mask && masks[1] == format.green_mask &&
+                masks[2] == format.blue_mask && masks[3] == format.alpha_mask;
+    return same ? code : 0;
 }
 
 // Whether the rows can be shown in `format`, with SDL's code for it (found on

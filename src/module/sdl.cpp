@@ -97,6 +97,7 @@ bool take_sdl2_entry_points(void *library) {
     find_entry(library, found.masks_to_pixel_format_enum, "SDL_MasksToPixelFormatEnum");
     find_entry(library, found.set_palette_colors, "SDL_SetPaletteColors");
     find_entry(library, found.free_surface, "SDL_FreeSurface");
+    find_entry(library, found.pixel_format_enum_to_masks, "SDL_PixelFormatEnumToMasks");
     if (!found.create_rgb_surface_with_format_from || !found.masks_to_pixel_format_enum ||
         !found.set_palette_colors || !found.free_surface)
         return false;
@@ -112,6 +113,7 @@ bool take_sdl3_entry_points(void *library) {
     find_entry(library, found.create_surface_palette, "SDL_CreateSurfacePalette");
     find_entry(library, found.set_palette_colors, "SDL_SetPaletteColors");
     find_entry(library, found.destroy_surface, "SDL_DestroySurface");
+    find_entry(library, found.get_masks_for_pixel_format, "SDL_GetMasksForPixelFormat");
     if (!found.create_surface_from || !found.get_pixel_format_for_masks ||
         !found.create_surface_palette || !found.set_palette_colors || !found.destroy_surface)
         return false;

@@ -33,6 +33,11 @@ struct sdl_entry_points {
                                            uint32_t alpha_mask);
     int (*set_palette_colors)(SDL_Palette *palette, const SDL_Color *colors, int first, int count);
     void (*free_surface)(SDL_Surface *surface);
+    // Optional: the masks of a format code, to tell a code that SDL 2 matched
+    // by its red mask alone (24 bits) from one whose masks are those asked for.
+    int (*pixel_format_enum_to_masks)(uint32_t format, int *bits_per_pixel, uint32_t *red_mask,
+                                      uint32_t *green_mask, uint32_t *blue_mask,
+                                      uint32_t *alpha_mask);
 };
 
 // Resolved by import_pygame_and_sdl; members stay null while SDL is not found.

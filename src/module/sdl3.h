@@ -25,6 +25,10 @@ struct entry_points {
     SDL_Palette *(*create_surface_palette)(SDL_Surface *surface);
     bool (*set_palette_colors)(SDL_Palette *palette, const SDL_Color *colors, int first, int count);
     void (*destroy_surface)(SDL_Surface *surface);
+    // Optional, as SDL 2's pixel_format_enum_to_masks.
+    bool (*get_masks_for_pixel_format)(uint32_t format, int *bits_per_pixel, uint32_t *red_mask,
+                                       uint32_t *green_mask, uint32_t *blue_mask,
+                                       uint32_t *alpha_mask);
 };
 
 }  // namespace sdl3

@@ -39,28 +39,30 @@ struct call_arguments {
     PyObject *buffer, *size, *format, *pitch;
 };
 
-// Takes frombuffer's arguments apart; false for any form that the Python
-// function should judge (too many, unknown or repeated names).
-bool split_arguments(PyObject *args, PyObject *kwargs, call_arguments *out) {
+// Takes frombuffer's positional arguments; false for too few or too many.
+bool take_positional(PyObject *args, call_arguments *out) {
     Py_ssize_t count = PyTuple_Size(args);
     if (count < 1 || count > 4)
         return false;
     PyObject **slots[] = {&out->buffer, &out->size, &out->format, &out->pitch};
-    *out = call_arguments{nullptr, nullptr, nullptr, nullptr};
     for (Py_ssize_t i = 0; i < count; ++i)
         *slots[i] = PyTuple_GetItem(args, i);
-    if (!kwargs)
-        return true;
+    return true;
+}
+
+// Takes frombuffer's keyword arguments (`kwargs` may be null); false for any
+// that the Python function should judge: an unknown name, or one given twice.
+bool take_keywords(PyObject *kwargs, call_arguments *out) {
     Py_ssize_t position = 0;
     PyObject *key, *value;
-    while (PyDict_Next(kwargs, &position, &key, &value)) {
+    while (kwargs && PyDict_Next(kwargs, &position, &key, &value)) {
         PyObject **slot = nullptr;
         if (PyUnicode_CompareWithASCIIString(key, "size") == 0)
-            slot = slots[1];
+            slot = &out->size;
         else if (PyUnicode_CompareWithASCIIString(key, "format") == 0)
-            slot = slots[2];
+            slot = &out->format;
         else if (PyUnicode_CompareWithASCIIString(key, "pitch") == 0)
-            slot = slots[3];
+            slot = &out->pitch;
         if (!slot || *slot)
             return false;
         *slot = value;
@@ -110,7 +112,7 @@ bool as_size(PyObject *object, Py_ssize_t *out) {
 }
 
 // numpy's array interface in C, `__array_struct__`: a capsule holding this
-// struct (numpy's documented layout, version 2 of the C form). It tells what
+// struct (numpy's documented layout; its first field is always 2). It tells what
 // `__array_interface__` tells without building a dict, a twentieth of the cost.
 struct array_struct {
     int two;  // 2, a check that the capsule holds this struct
@@ -133,7 +135,7 @@ constexpr int ARRAY_WRITEABLE = 0x400;
 bool rows_of(const array_struct &array, const call_arguments &call, const known_format &known,
              pixel_rows *rows) {
     if (array.two != 2 || array.typekind != 'u' || array.itemsize != 1 ||
-        !(array.flags & ARRAY_WRITEABLE) || (array.nd != 2 && array.nd != 3))
+        !(array.flags & ARRAY_WRITEABLE) || (array.nd != 2 && array.nd != 3) || !array.shape)
         return false;
     Py_ssize_t height = array.shape[0], width = array.shape[1], bpp = known.bytes_per_pixel;
     if (array.nd == 2 ? bpp != 1 : array.shape[2] != bpp)
@@ -172,9 +174,8 @@ bool rows_of(const array_struct &array, const call_arguments &call, const known_
 // The Surface for the common case, its keeper registered in `kept`: a new
 // reference, or null (an error may be set) for the Python path to take over.
 // `state` is the borrowed (python_frombuffer, kept, kept.pop) tuple.
-PyObject *fast_surface(PyObject *state, PyObject *args, PyObject *kwargs) {
-    call_arguments call;
-    if (!split_arguments(args, kwargs, &call) || !is_exact_ndarray(call.buffer))
+PyObject *fast_surface(PyObject *state, const call_arguments &call) {
+    if (!is_exact_ndarray(call.buffer))
         return nullptr;
     known_format *known = find_format(call.format);
     if (!known)
@@ -221,7 +222,10 @@ fail:
 
 // The built-in frombuffer: `state` is (python_frombuffer, kept, kept.pop).
 PyObject *fast_frombuffer(PyObject *state, PyObject *args, PyObject *kwargs) {
-    PyObject *surface = fast_surface(state, args, kwargs);
+    call_arguments call = {nullptr, nullptr, nullptr, nullptr};
+    PyObject *surface = take_positional(args, &call) && take_keywords(kwargs, &call)
+                            ? fast_surface(state, call)
+                            : nullptr;
     if (surface)
         return surface;
     PyErr_Clear();  // the Python path raises its own error, if any
@@ -248,9 +252,11 @@ PyObject *make_fast_frombuffer(PyObject *, PyObject *args) {
         return nullptr;
     }
     if (!names[NAME_COUNT - 1]) {
-        for (int i = 0; i < NAME_COUNT; ++i)
-            if (!names[i] && !(names[i] = PyUnicode_InternFromString(name_texts[i])))
+        for (int i = 0; i < NAME_COUNT; ++i) {
+            names[i] = names[i] ? names[i] : PyUnicode_InternFromString(name_texts[i]);
+            if (!names[i])
                 return nullptr;
+        }
         for (known_format &known : known_formats)
             format_for_order(known.name, static_cast<Py_ssize_t>(std::strlen(known.name)),
                              &known.format);

@@ -53,7 +53,8 @@ PyObject *surface_at(PyObject *, PyObject *args) {
     return surface_over_rows(rows, &format);
 }
 
-PyMODINIT_FUNC PyInit__speedups(void) {
+// The name CPython looks for: PyInit_ and the module's own name, underscore included.
+PyMODINIT_FUNC PyInit__speedups(void) {  // NOLINT(bugprone-reserved-identifier)
     PyObject *module = PyModule_Create(&module_definition);
     if (!module)
         return nullptr;

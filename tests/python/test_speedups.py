@@ -130,6 +130,7 @@ def test_surface_at_masks_the_named_bytes(order):
         ((0, 4, 4, 12, "RGB"), None),  # a null address
         ((4, 4, 4, 11, "RGB"), None),  # rows overlap
         ((4, 4, 4, 18, "RGBX"), None),  # 4-byte rows at an unaligned pitch
+        ((4, 4, 4, 12, "RBG"), None),  # SDL 2 has no such 24-bit format, though its lookup matches red
     ],
 )
 def test_surface_at_refuses(args, result):
