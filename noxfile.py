@@ -112,7 +112,7 @@ def pure(session):
 @nox.parametrize("flavour", FLAVOURS)
 def faults(session, flavour):
     """Every allocation of the import and of a call failing in turn (pyenv's CPython 3.11 _testcapi)."""
-    session.install(f".[{flavour},test]")
+    session.install(f".[{flavour},test]", "numpy")
     session.run(
         "python",
         *PYTEST[:-1],
@@ -162,11 +162,14 @@ def sanitize(session):
 
 @nox.session(python=PYTHONS[0])
 def fuzz(session):
-    """libFuzzer harnesses from their seed corpus; `-- SECONDS` per harness (60)."""
+    """libFuzzer harnesses from their seed corpus; `-- SECONDS` per harness (60); then the layout
+    properties' long run, its examples database in build/hypothesis."""
     need_packages(session, "clang", "libclang-rt-14-dev", "ninja-build")
-    session.install("pygame")
+    session.install(".[pygame,test]", "numpy")
     configure_and_build(session, "fuzz")
     session.run("python", "scripts/fuzz.py", str(BUILD / "fuzz"), *(session.posargs or ["60"]))
+    properties = str(ROOT / "tests" / "python" / "test_layout_properties.py")
+    session.run("python", *PYTEST[:-1], properties, env={**HEADLESS, "QUORVEL_PROPERTIES": "long"})
 
 
 @nox.session(python=PYTHONS[0])

@@ -33,11 +33,12 @@ PACKAGES = [
     "python3-pytest-xdist",
     "python3-mypy",
     "python3-numpy",
+    "python3-hypothesis",
     "g++",
     "cmake",
     "ninja-build",
 ]
-TOOLS = "pytest pytest-xdist mypy"  # the suite's tools, where pip installs pygame
+TOOLS = "pytest pytest-xdist mypy hypothesis"  # the suite's tools, where pip installs pygame
 SDL2_PACKAGES, SDL3_PACKAGES = (
     [f"libsdl{v}{part}-dev" for part in ("", "-image", "-ttf", "-mixer")]
     + ["libportmidi-dev", "libfreetype-dev", "pkgconf"]

@@ -34,7 +34,7 @@ PYTHONS = {"3.10": "3.10.0", "3.11": "3.11.0", "3.12": "3.12.0", "3.13": "3.13.0
 RUNS = [(version, "pygame-ce==2.5.8") for version in PYTHONS] + [("3.11", "pygame==2.6.1")]
 # mypy 1.19 and newer needs a DLL that Wine 8 lacks. pip reads this host's
 # markers, so pytest's Windows and pre-3.11 needs are named here; numpy is the demo's.
-TOOLS, OLD_PYTHON_TOOLS = ["pytest", "mypy<1.19", "colorama", "numpy"], ["exceptiongroup", "tomli"]
+TOOLS, OLD_PYTHON_TOOLS = ["pytest", "mypy<1.19", "colorama", "hypothesis", "numpy"], ["exceptiongroup", "tomli"]
 WINE, WINESERVER = "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver"
 # Each module of the wheel, by its place there, and the sources that only it
 # links (its PyInit); both link every other source, the core.

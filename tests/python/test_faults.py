@@ -7,19 +7,22 @@ an interpreter built with `_testcapi`; the other sessions skip it.
 
 import ast
 import collections
+import ctypes
 import faulthandler
+import gc
 import importlib.util
 import os
 import shutil
 import signal
+import sys
 
 import pytest
 
 from hardening_support import TYPE_ERROR, Record, Wrapper, pointer_text
-from records import DIGITS, TAG
+from records import CANARY, DIGITS, TAG
 
 # isort: split
-import pygame  # noqa: F401  once here, not in every child; after the dummy drivers are set
+import pygame  # once here, not in every child; after the dummy drivers are set
 
 pytestmark = pytest.mark.skipif(
     not os.environ.get("QUORVELC_FAULTS"),
@@ -30,6 +33,9 @@ pytestmark = pytest.mark.skipif(
 DOCUMENT_ROW = "memory running out"
 
 MEMORY_ERROR = ("MemoryError", "")
+# pygame's Surface.get_buffer() raises this, naming the objects, when it
+# cannot allocate its lock: pixels passes it on.
+LOCK_FAILED = ("BufferError", "Unable to lock")
 REFUSED = ("TypeError", TYPE_ERROR)
 LAST_INDEX = 100_000  # no path comes near; a sweep that does has lost its end
 
@@ -91,6 +97,20 @@ for _layout, _fields in LAYOUTS.items():
             _lenient,
         )
 SHOWN = record(channels=3, order=b"RGB")  # what a module imported under failure must show
+NOT_SHOWN = record(channels=3, order=b"RGB", depth=16)
+# Quorvel's calls, each over a subject made afresh in the child (quorvel_subject).
+QUORVEL_CALLS = [
+    f"Quorvel {kind}"
+    for kind in (
+        "frombuffer, array",
+        "frombuffer, region",
+        "frombuffer, bytearray",
+        "fromrecord, wrapper",
+        "pixels, Surface",
+        "pixels, display",
+        "pixels, with",
+    )
+]
 
 
 def describe(value):
@@ -141,6 +161,110 @@ def call(argument, index):
     except Exception as error:  # noqa: BLE001 - the error is the outcome
         again = error
     return describe(value), past_end, describe(again)
+
+
+def resizable(buffer):
+    """Whether `buffer` (a bytearray) can be resized: nothing exports it."""
+    try:
+        buffer.extend(b"+")
+    except BufferError:
+        return False
+    del buffer[-1:]
+    return True
+
+
+def with_form(surface):
+    """pixels(surface) in a with block: what it showed inside, and whether the lock was let go after."""
+    import Quorvel
+
+    with Quorvel.pixels(surface) as view:
+        inside = view.shape, view.format, surface.get_locked()
+    return (*inside, surface.get_locked())
+
+
+def referenced(subject):
+    """The keeper table's size and `subject`'s reference count, read anew at each call."""
+    import Quorvel
+
+    return lambda: (len(Quorvel._kept), sys.getrefcount(subject))
+
+
+def quorvel_subject(path):
+    """Made in the child with memory to spare: (the call, its argument, the
+    pixel address its result must show, what must be as before once the
+    result is dropped: the keeper table and what holds the pixels)."""
+    import numpy
+
+    import Quorvel
+
+    kind = path.split(", ")[1]
+    if kind in ("array", "region"):
+        pixels = numpy.full((6, 5, 3), CANARY, "uint8")
+        pixels = pixels[1:5, 1:4] if kind == "region" else pixels
+        return Quorvel.frombuffer, pixels, pixels.ctypes.data, referenced(pixels)
+    if kind == "bytearray":
+        pixels = bytearray([CANARY]) * 36
+        address = ctypes.addressof(ctypes.c_char.from_buffer(pixels))
+        return (
+            lambda b: Quorvel.frombuffer(b, (4, 3)),
+            pixels,
+            address,
+            lambda: (len(Quorvel._kept), resizable(pixels)),
+        )
+    if kind == "wrapper":
+        wrapper = Wrapper(SHOWN.text)
+        return Quorvel.fromrecord, wrapper, SHOWN.pixel_address, referenced(wrapper)
+    if kind == "display":
+        pygame.display.init()
+        surface = pygame.display.set_mode((4, 3))
+    else:
+        surface = pygame.Surface((4, 3), 0, 32)
+    work = with_form if kind == "with" else Quorvel.pixels
+    return work, surface, surface._pixels_address, lambda: (len(Quorvel._kept), surface.get_locked())
+
+
+def quorvel_result(value, address, held, before):
+    """What a Quorvel call gave, with how many keepers it added and whether
+    what holds the pixels changed while it lived; a MemoryError by any words."""
+    if isinstance(value, MemoryError):
+        return MEMORY_ERROR
+    if isinstance(value, BufferError) and str(value).startswith(LOCK_FAILED[1]):
+        return LOCK_FAILED
+    if isinstance(value, pygame.Surface):
+        shown = "Surface", value.get_size(), value.get_bitsize(), value._pixels_address == address
+    elif type(value).__name__ == "PixelView":
+        shown = "PixelView", value.shape, value.format, value.address == address
+    else:
+        return describe(value)
+    now = held()
+    return (*shown, now[0] - before[0], now[1] != before[1])
+
+
+def quorvel_call(path, index):
+    """(outcome, past the end, whether all was as before once it was dropped,
+    and the same call's outcome once memory is back)."""
+    function, argument, address, held = quorvel_subject(path)
+    before = held()
+    value, past_end = failing(index, function, argument)
+    outcome = quorvel_result(value, address, held, before)
+    del value
+    gc.collect()
+    return outcome, past_end, (held() == before, quorvel_result(function(argument), address, held, before))
+
+
+def pygame_aborts(path, index):
+    """The same call with pygame's Surface type allocating through abort():
+    SIGABRT when the call reaches pygame's constructor with allocation
+    `index` not yet made (or made and swallowed), where the true call would
+    make pygame allocate it; a crash of anything else stays SIGSEGV."""
+    function, argument, address, held = quorvel_subject(path)
+    before = held()
+    generic = ctypes.cast(ctypes.pythonapi.PyType_GenericAlloc, ctypes.c_void_p).value
+    slots = (ctypes.c_void_p * 64).from_address(id(pygame.Surface))
+    (slot,) = [i for i, value in enumerate(slots) if value == generic]  # tp_alloc
+    slots[slot] = ctypes.cast(ctypes.CDLL(None).abort, ctypes.c_void_p).value
+    value, past_end = failing(index, function, argument)
+    return quorvel_result(value, address, held, before), past_end
 
 
 def fresh_copy(folder):
@@ -214,13 +338,27 @@ def misfits(reports, allowed, after, excused=()):
     ]
 
 
-@pytest.mark.parametrize("path", ["import"] + list(CALLS))
+@pytest.mark.parametrize("path", ["import", *CALLS, *QUORVEL_CALLS])
 def test_every_allocation_failing(path, tmp_path):
     excused = ()
     if path == "import":
         reports, (outcome, _, after) = sweep(import_module, fresh_copy(tmp_path))
         assert (outcome, after[0]) == ("module", "Surface")
         allowed = {"module", MEMORY_ERROR}
+    elif path in QUORVEL_CALLS:
+        pytest.importorskip("numpy")  # imported here once, not in every child
+        reports, (outcome, _, after) = sweep(quorvel_call, path)
+        assert outcome[0] in ("Surface", "PixelView") or "with" in path, outcome
+        assert after == (True, outcome), "with memory to spare, the call left something held"
+        allowed = {outcome, MEMORY_ERROR, *[LOCK_FAILED] * ("pixels" in path)}
+        # pygame crashes as below when its constructor cannot allocate the
+        # Surface object. The first index, of those that did not give the
+        # result, at which the same call with that allocation made to abort
+        # does abort, is pygame's allocation.
+        crashes = [i for i, r in enumerate(reports) if r[0] == "signal"]
+        candidates = [i for i in range(min(crashes, default=0)) if reports[i][0] != outcome] + crashes[:1]
+        aborts = [i for i in candidates if in_child(pygame_aborts, path, i) == ("signal", signal.SIGABRT)]
+        excused = tuple(aborts[:1])
     else:
         argument, expected, refused, lenient = CALLS[path]
         reports, (outcome, _, after) = sweep(call, argument)
