@@ -181,7 +181,7 @@ def quit_requested() -> bool:
     )
 
 
-def shows_frame(screen: pygame.Surface, frame: NDArray[np.uint8], at: tuple[int, int]) -> bool:
+def shows_frame(screen: pygame.surface.Surface, frame: NDArray[np.uint8], at: tuple[int, int]) -> bool:
     return bool(list(screen.get_at(at)[:3]) == frame[at[1], at[0], ::-1].tolist())
 
 

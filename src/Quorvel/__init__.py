@@ -452,7 +452,7 @@ class PixelView:
 
     __slots__ = ("_address", "_format", "_lock", "_placed", "_shape", "_strides", "_surface")
 
-    def __init__(self, surface: pygame.Surface) -> None:
+    def __init__(self, surface: pygame.surface.Surface) -> None:
         self._lock: object = None
         if not isinstance(surface, pygame.Surface):
             raise TypeError(f"pixels takes a pygame.Surface, not {type(surface).__name__}")
@@ -479,7 +479,7 @@ class PixelView:
         self._strides = (pitch, 1) if bpp == 1 else (pitch, bpp, 1)
 
     @property
-    def surface(self) -> pygame.Surface:
+    def surface(self) -> pygame.surface.Surface:
         """The Surface whose pixels this view shows."""
         return self._surface
 
@@ -543,7 +543,7 @@ class PixelView:
             )
 
 
-def pixels(surface: pygame.Surface) -> PixelView:
+def pixels(surface: pygame.surface.Surface) -> PixelView:
     """The pixels of `surface` (8, 24 or 32 bits per pixel), no copy, as a
     `PixelView`: shape (height, width) or (height, width, 3 or 4), strides
     (pitch, bytes per pixel, 1), `format` their order in memory. The Surface
@@ -575,7 +575,9 @@ def _memory_order(bpp: int, masks: tuple[int, ...]) -> str:
     return "".join(letters) if bpp == 4 or "X" not in letters else ""
 
 
-def _placement(surface: pygame.Surface) -> tuple[int, tuple[int, int], int, int, tuple[int, int], tuple[int, int]]:
+def _placement(
+    surface: pygame.surface.Surface,
+) -> tuple[int, tuple[int, int], int, int, tuple[int, int], tuple[int, int]]:
     """Where `surface`'s pixels lie: its topmost parent's address, size and
     pitch, its own address, size and offset in that parent."""
     root = surface.get_abs_parent()
