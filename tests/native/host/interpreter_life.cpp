@@ -4,8 +4,9 @@
 // made anew in each round; a stale one is a use after free that the
 // sanitizer and memcheck runs of this program report. The module, Quorvel
 // and pygame come from PYTHONPATH. Exits 0 when every round's results were
-// right. With the argument --pygame-alone the rounds use pygame and no
-// module of ours: whether pygame itself lives through finalisation there.
+// right. With the argument --pygame-alone the rounds use pygame and ctypes,
+// what Quorvel stands on, and no module of ours: whether they themselves
+// live through finalisation there.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -56,10 +57,16 @@ kept = Quorvel.frombuffer(bytearray(b"\x05\x06\x07" * 4), (2, 2), "RGB")
 assert kept.get_at((1, 1)) == (5, 6, 7, 255)
 )PY";
 
-// pygame's own Surfaces among enough other objects that memory an earlier
-// life left behind gets reused.
+// pygame's own Surfaces, and ctypes types as Quorvel makes them, among
+// enough other objects that memory an earlier life left behind gets reused.
 const char pygame_round_code[] = R"PY(
+import ctypes
 import pygame
+
+class Record(ctypes.Structure):
+    _fields_ = [("width", ctypes.c_int), ("pixels", ctypes.c_void_p)]
+
+assert ctypes.sizeof(Record) >= 12 and ctypes.c_char.from_buffer(bytearray(1)).value == b"\0"
 churn = [str(n) * 3 for n in range(200000)]
 for depth in (8, 24, 32):
     surface = pygame.Surface((4, 3), 0, depth)
