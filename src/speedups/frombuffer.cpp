@@ -86,22 +86,20 @@ known_format *find_format(PyObject *name) {
     return nullptr;
 }
 
-// Whether `object` is an exact numpy array. numpy is looked up only once
-// imported (an array cannot exist before), and its ndarray kept in `state`.
-// Subclasses, whose buffer may describe other memory than their interface,
-// go to the Python path.
-bool is_exact_ndarray(PyObject *state, PyObject *object) {
-    PyObject *ndarray = PyList_GetItem(state, NDARRAY);  // borrowed
-    if (ndarray == Py_None) {
-        PyObject *numpy = PyImport_GetModule(PyList_GetItem(state, NUMPY));
-        if (!numpy)
-            return false;
-        ndarray = PyObject_GetAttrString(numpy, "ndarray");
-        Py_DECREF(numpy);
-        if (!ndarray || PyList_SetItem(state, NDARRAY, ndarray) < 0)  // takes the reference
-            return false;
-    }
-    return reinterpret_cast<PyObject *>(Py_TYPE(object)) == ndarray;
+// numpy.ndarray, borrowed from `state`, where it is kept once numpy is
+// imported (an array cannot exist before); null while numpy is not.
+PyObject *ndarray_type(PyObject *state) {
+    PyObject *ndarray = PyList_GetItem(state, NDARRAY);
+    if (ndarray != Py_None)
+        return ndarray;
+    PyObject *numpy = PyImport_GetModule(PyList_GetItem(state, NUMPY));
+    if (!numpy)
+        return nullptr;
+    ndarray = PyObject_GetAttrString(numpy, "ndarray");
+    Py_DECREF(numpy);
+    if (!ndarray || PyList_SetItem(state, NDARRAY, ndarray) < 0)  // takes the reference
+        return nullptr;
+    return ndarray;
 }
 
 // An exact int that fits a Py_ssize_t, into `out`.
@@ -176,7 +174,9 @@ bool rows_of(const array_struct &array, const call_arguments &call, const known_
 // reference, or null (an error may be set) for the Python path to take over.
 // `state` is the function's borrowed state list.
 PyObject *fast_surface(PyObject *state, const call_arguments &call) {
-    if (!is_exact_ndarray(state, call.buffer))
+    // Exact arrays only: a subclass's buffer may describe other memory than
+    // its interface.
+    if (reinterpret_cast<PyObject *>(Py_TYPE(call.buffer)) != ndarray_type(state))
         return nullptr;
     known_format *known = find_format(call.format);
     if (!known)
