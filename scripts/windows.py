@@ -3,10 +3,11 @@ with python.org's CPython (the `windows` nox session installs what it imports).
 
   python scripts/windows.py wheel WORKDIR [PLATFORM...]  builds the win_amd64
       wheel, or those named (win32, win_arm64); prints their paths
-  python scripts/windows.py test WORKDIR WHEEL  the suite on each run (numpy's
-      Windows wheels do not load under Wine 8.0, ucrtbase's crealf being
-      unimplemented: the numpy tests skip, and the demo, which shows numpy
-      frames, is not run)
+  python scripts/windows.py test WORKDIR WHEEL  the suite on each run, without
+      numpy: numpy 2's wheels do not load under Wine 8.0 (ucrtbase's crealf is
+      unimplemented), and with numpy 1.26 a numpy program crashed at exit
+      there; the numpy tests skip, and the demo, which shows numpy frames,
+      is not run
 
 Downloads are kept in QUORVELC_CACHE (default /var/cache/quorvelc/windows).
 """
